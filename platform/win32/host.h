@@ -35,6 +35,11 @@ void* GetGlContext(HWND hwnd);
 void OnFramePresented(HWND hwnd, int width, int height,
                       const std::function<void(std::vector<uint8_t>& rgba)>& readBackBuffer);
 
+// Tests capture message boxes instead of showing them (a shown box blocks until
+// dismissed). A hook, when set, receives every MessageBoxA and its result is returned.
+using MessageBoxHook = std::function<int(HWND, const char* text, const char* caption, UINT type)>;
+void SetMessageBoxHook(MessageBoxHook hook); // empty function: show boxes again
+
 // Marks the program's calls into SDL and GL on this thread: blocks allocated inside
 // a scope belong to the libraries, not to the program (see core/ memory report).
 class LibraryScope {
