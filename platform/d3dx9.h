@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/d3d9.h"
+#include "platform/d3dx9err.h"
 #include "platform/d3dx9math.h"
 #include "platform/d3dx9core.h"
 #include "platform/d3dx9mesh.h"
