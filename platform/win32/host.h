@@ -15,13 +15,13 @@ namespace fw {
 
 // Options of the platform's main(); all optional, none changes what the program does.
 struct RunOptions {
-    int frames = 0;             // --frames N: close the window after N presented frames (0: never)
-    double fixedDt = -1.0;      // --fixed-dt S: timeGetTime advances S seconds per frame (<0: real)
-    std::string screenshot;     // --screenshot FILE.png: the last presented frame
-    std::string captureDir;     // --capture DIR: every frame as DIR/frame_00001.png, ...
-    bool headless = false;      // --headless: offscreen video driver, no display needed
+    int frames = 0;         // --frames N: close the window after N presented frames (0: never)
+    double fixedDt = -1.0;  // --fixed-dt S: timeGetTime advances S seconds per frame (<0: real)
+    std::string screenshot; // --screenshot FILE.png: the last presented frame
+    std::string captureDir; // --capture DIR: every frame as DIR/frame_00001.png, ...
+    bool headless = false;  // --headless: offscreen video driver, no display needed
     bool simulateDeviceLoss = false; // --simulate-device-loss: debug the recovery path
-    std::string dataDir;        // --data DIR: working directory
+    std::string dataDir;             // --data DIR: working directory
 };
 const RunOptions& GetRunOptions();
 void SetRunOptions(const RunOptions& options); // main() and tests
@@ -30,15 +30,40 @@ void SetRunOptions(const RunOptions& options); // main() and tests
 SDL_Window* GetSdlWindow(HWND hwnd);
 void* GetGlContext(HWND hwnd);
 
+// A device keeps its window's GL context (and SDL window) alive past DestroyWindow, as a
+// Direct3D device outlives its window. Returns the context (null when hwnd is not a window);
+// pair every call with ReleaseGlContext. A context that is current when its window is
+// destroyed and was never retained stays alive until the process ends.
+void* RetainGlContext(HWND hwnd);
+void ReleaseGlContext(void* glContext);
+
 // The device calls this after every Present. readBackBuffer fills RGBA8 pixels, rows
 // top first, width x height. Handles --screenshot, --capture, --frames and --fixed-dt.
 void OnFramePresented(HWND hwnd, int width, int height,
                       const std::function<void(std::vector<uint8_t>& rgba)>& readBackBuffer);
 
+// Saves RGBA8 pixels (rows top first) as a PNG; false, with a line on the debug stream,
+// when the file cannot be written.
+bool WritePng(const std::string& path, int width, int height, const std::vector<uint8_t>& rgba);
+// Writes the last frame kept for --screenshot if it is not on disk yet (main() calls it
+// after WinMain returns). True when nothing was pending or the file was written.
+bool FlushScreenshot();
+// Frames presented since start (or since ResetFrameState, for tests).
+uint64_t PresentedFrameCount();
+void ResetFrameState();
+
 // Tests capture message boxes instead of showing them (a shown box blocks until
 // dismissed). A hook, when set, receives every MessageBoxA and its result is returned.
 using MessageBoxHook = std::function<int(HWND, const char* text, const char* caption, UINT type)>;
 void SetMessageBoxHook(MessageBoxHook hook); // empty function: show boxes again
+
+// The images of an icon group from the program's resources (for checks; null: none).
+struct IconImageInfo {
+    int width = 0;
+    int height = 0;
+    int bitsPerPixel = 0;
+};
+std::vector<IconImageInfo> DescribeIcon(HICON icon);
 
 // Marks the program's calls into SDL and GL on this thread: blocks allocated inside
 // a scope belong to the libraries, not to the program (see core/ memory report).

@@ -1,0 +1,126 @@
+// What happens after each presented frame: screenshots, captures and the frame limit.
+#include "platform/win32/host.h"
+#include "platform/win32/window_impl.h"
+
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb/stb_image_write.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+struct Frame {
+    std::vector<uint8_t> rgba;
+    int width = 0;
+    int height = 0;
+};
+
+struct FrameState {
+    uint64_t presented = 0;
+    Frame last; // kept for --screenshot until it is written
+    bool lastWritten = true;
+    bool closeRequested = false;
+};
+
+FrameState& State() {
+    static FrameState state;
+    return state;
+}
+
+bool ReadFrame(int width, int height,
+               const std::function<void(std::vector<uint8_t>&)>& readBackBuffer, Frame& frame) {
+    if (width <= 0 || height <= 0 || !readBackBuffer)
+        return false;
+    frame.width = width;
+    frame.height = height;
+    frame.rgba.assign((size_t)width * height * 4, 0);
+    readBackBuffer(frame.rgba);
+    if (frame.rgba.size() != (size_t)width * height * 4)
+        return false;
+    // The back buffer has no alpha channel the program can see: saved frames are opaque.
+    for (size_t i = 3; i < frame.rgba.size(); i += 4)
+        frame.rgba[i] = 255;
+    return true;
+}
+
+} // namespace
+
+namespace fw {
+
+bool WritePng(const std::string& path, int width, int height, const std::vector<uint8_t>& rgba) {
+    if (width <= 0 || height <= 0 || rgba.size() != (size_t)width * height * 4) {
+        OutputDebugStringA(("Cannot save " + path + ": no frame\n").c_str());
+        return false;
+    }
+    // Written beside the target and renamed, so a reader never sees half a file.
+    std::string temporary = path + ".tmp";
+    if (!stbi_write_png(temporary.c_str(), width, height, 4, rgba.data(), width * 4)) {
+        OutputDebugStringA(("Cannot write " + path + "\n").c_str());
+        std::remove(temporary.c_str());
+        return false;
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, path, error);
+    if (error) {
+        OutputDebugStringA(("Cannot write " + path + ": " + error.message() + "\n").c_str());
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool FlushScreenshot() {
+    FrameState& state = State();
+    const std::string& path = GetRunOptions().screenshot;
+    if (path.empty() || state.lastWritten)
+        return true;
+    state.lastWritten = true;
+    return WritePng(path, state.last.width, state.last.height, state.last.rgba);
+}
+
+uint64_t PresentedFrameCount() {
+    return State().presented;
+}
+
+void ResetFrameState() {
+    State() = FrameState{};
+}
+
+void OnFramePresented(HWND hwnd, int width, int height,
+                      const std::function<void(std::vector<uint8_t>& rgba)>& readBackBuffer) {
+    FrameState& state = State();
+    const RunOptions& options = GetRunOptions();
+    ++state.presented;
+
+    if (!options.captureDir.empty() || !options.screenshot.empty()) {
+        Frame frame;
+        if (ReadFrame(width, height, readBackBuffer, frame)) {
+            if (!options.captureDir.empty()) {
+                char name[32];
+                std::snprintf(name, sizeof name, "frame_%05llu.png",
+                              (unsigned long long)state.presented);
+                WritePng((std::filesystem::path(options.captureDir) / name).string(), width, height,
+                         frame.rgba);
+            }
+            if (!options.screenshot.empty()) {
+                state.last = std::move(frame);
+                state.lastWritten = false;
+            }
+        }
+    }
+
+    if (options.frames > 0 && state.presented >= (uint64_t)options.frames &&
+        !state.closeRequested) {
+        state.closeRequested = true;
+        FlushScreenshot();
+        // Closed as a user would close it: WM_CLOSE through the queue.
+        HWND target = IsWindow(hwnd) ? hwnd : win32::FirstWindow();
+        if (target)
+            PostMessageA(target, WM_CLOSE, 0, 0);
+    }
+}
+
+} // namespace fw

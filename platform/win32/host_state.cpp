@@ -1,0 +1,19 @@
+#include "platform/win32/host.h"
+
+namespace fw {
+
+namespace {
+RunOptions& Options() {
+    static RunOptions options;
+    return options;
+}
+} // namespace
+
+const RunOptions& GetRunOptions() {
+    return Options();
+}
+void SetRunOptions(const RunOptions& options) {
+    Options() = options;
+}
+
+} // namespace fw

@@ -1,0 +1,107 @@
+// Kernel, multimedia-timer, COM and message-box services.
+#include "platform/win32/host.h"
+#include "platform/win32/window_impl.h"
+
+#include <SDL.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <time.h>
+
+namespace {
+
+fw::MessageBoxHook& BoxHook() {
+    static fw::MessageBoxHook hook;
+    return hook;
+}
+
+// A box can only be shown on a real display; elsewhere it would fail or block forever.
+bool CanShowBoxes() {
+    if (fw::GetRunOptions().headless)
+        return false;
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+        return false;
+    if (SDL_WasInit(SDL_INIT_VIDEO)) {
+        const char* driver = SDL_GetCurrentVideoDriver();
+        if (!driver || std::string(driver) == "offscreen" || std::string(driver) == "dummy")
+            return false;
+    }
+    return true;
+}
+
+Uint32 BoxFlags(UINT type) {
+    switch (type & 0xF0) {
+    case MB_ICONERROR:
+        return SDL_MESSAGEBOX_ERROR;
+    case MB_ICONWARNING:
+        return SDL_MESSAGEBOX_WARNING;
+    default:
+        return SDL_MESSAGEBOX_INFORMATION;
+    }
+}
+
+} // namespace
+
+namespace fw {
+
+void SetMessageBoxHook(MessageBoxHook hook) {
+    BoxHook() = std::move(hook);
+}
+
+} // namespace fw
+
+void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
+    if (!lpOutputString)
+        return;
+    std::fputs(lpOutputString, stderr);
+    std::fflush(stderr);
+}
+
+void WINAPI Sleep(DWORD dwMilliseconds) {
+    if (dwMilliseconds == 0) {
+        std::this_thread::yield();
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+}
+
+DWORD WINAPI timeGetTime() {
+    double fixedDt = fw::GetRunOptions().fixedDt;
+    if (fixedDt >= 0.0) {
+        // Reproducible runs: the clock moves only when a frame is presented.
+        return (DWORD)(uint64_t)std::llround((double)fw::PresentedFrameCount() * fixedDt * 1000.0);
+    }
+    // Milliseconds of uptime, wrapping at 2^32 as the Windows clock does.
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    uint64_t ms = (uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u;
+    return (DWORD)ms;
+}
+
+HRESULT WINAPI CoInitialize(LPVOID) {
+    // Nothing here needs COM; the results follow Windows: S_OK once, then S_FALSE.
+    static bool initialised = false;
+    if (initialised)
+        return S_FALSE;
+    initialised = true;
+    return S_OK;
+}
+
+int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
+    const char* text = lpText ? lpText : "";
+    const char* caption = lpCaption ? lpCaption : "Error";
+    if (BoxHook())
+        return BoxHook()(hWnd, text, caption, uType);
+    std::fprintf(stderr, "%s: %s\n", caption, text);
+    std::fflush(stderr);
+    if (CanShowBoxes()) {
+        fw::LibraryScope scope;
+        SDL_Window* parent = fw::GetSdlWindow(hWnd);
+        SDL_ShowSimpleMessageBox(BoxFlags(uType), caption, text, parent);
+    }
+    return IDOK;
+}
