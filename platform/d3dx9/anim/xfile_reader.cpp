@@ -1,0 +1,726 @@
+// Text and binary .X token streams and the one parser that builds objects from both.
+// The parser does not need template layouts: in both encodings an object body is its
+// scalars in member order, then child objects and references, which is all we keep.
+// Separators are accepted wherever they appear, as real exporters place them loosely.
+#include "platform/d3dx9/anim/xfile.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <unordered_map>
+
+namespace fw::xfile {
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = char(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = char(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+bool Object::Is(std::string_view templ) const {
+    return EqualsNoCase(templateName, templ);
+}
+
+// ---------------------------------------------------------------------------
+// Cursor
+
+bool Cursor::IsStringAt(size_t pos) {
+    const auto& strings = m_object.strings;
+    while (m_nextString < strings.size() && strings[m_nextString].first < pos)
+        ++m_nextString;
+    return m_nextString < strings.size() && strings[m_nextString].first == pos;
+}
+
+double Cursor::Double() {
+    if (!m_ok || m_pos >= m_object.values.size() || IsStringAt(m_pos)) {
+        m_ok = false;
+        return 0.0;
+    }
+    return m_object.values[m_pos++];
+}
+
+float Cursor::Float() {
+    return float(Double());
+}
+
+uint32_t Cursor::Dword() {
+    const double v = Double();
+    if (!(v >= 0.0 && v <= 4294967295.0)) {
+        m_ok = false;
+        return 0;
+    }
+    return uint32_t(v);
+}
+
+const std::string* Cursor::String() {
+    if (!m_ok || m_pos >= m_object.values.size() || !IsStringAt(m_pos)) {
+        m_ok = false;
+        return nullptr;
+    }
+    ++m_pos;
+    return &m_object.strings[m_nextString].second;
+}
+
+bool Cursor::Count(uint32_t& count, size_t perItem) {
+    count = Dword();
+    if (m_ok && uint64_t(count) * perItem > Remaining())
+        m_ok = false;
+    if (!m_ok)
+        count = 0;
+    return m_ok;
+}
+
+namespace {
+
+enum class Tok {
+    End,
+    Name,
+    String,
+    Number,
+    List, // binary integer or float list: scalars taken with AppendList
+    OBrace,
+    CBrace,
+    Separator,
+    Guid,
+    Template,
+    Other, // punctuation and type keywords: only meaningful inside templates
+    Error,
+};
+
+struct Token {
+    Tok kind = Tok::End;
+    std::string_view text; // names and strings
+    double number = 0.0;
+};
+
+constexpr int kMaxDepth = 200;
+
+// ---------------------------------------------------------------------------
+// Text
+
+class TextLexer {
+public:
+    TextLexer(const uint8_t* data, size_t size, size_t start, int lineBase)
+        : m_p(reinterpret_cast<const char*>(data)), m_size(size), m_pos(start),
+          m_lineBase(lineBase) {}
+
+    Token Next() {
+        SkipSpace();
+        m_tokenPos = m_pos;
+        Token t;
+        if (m_pos >= m_size)
+            return t;
+        const char c = m_p[m_pos];
+        switch (c) {
+        case '{':
+            ++m_pos;
+            t.kind = Tok::OBrace;
+            return t;
+        case '}':
+            ++m_pos;
+            t.kind = Tok::CBrace;
+            return t;
+        case ';':
+        case ',':
+            ++m_pos;
+            t.kind = Tok::Separator;
+            return t;
+        case '"':
+            return LexString();
+        case '<':
+            return LexGuid();
+        default:
+            break;
+        }
+        if (IsDigit(c) || c == '-' || c == '+' || c == '.')
+            return LexNumber();
+        if (IsNameStart(c)) {
+            const size_t start = m_pos;
+            while (m_pos < m_size && IsNameChar(m_p[m_pos]))
+                ++m_pos;
+            t.text = std::string_view(m_p + start, m_pos - start);
+            t.kind = EqualsNoCase(t.text, "template") ? Tok::Template : Tok::Name;
+            return t;
+        }
+        ++m_pos;
+        t.kind = Tok::Other;
+        return t;
+    }
+
+    // An optional object or reference name: anything up to a space or a delimiter,
+    // so names that start with a digit or hold a dot still read as names.
+    std::string_view ReadName() {
+        SkipSpace();
+        const size_t start = m_pos;
+        while (m_pos < m_size && !IsSpace(m_p[m_pos]) && !IsDelimiter(m_p[m_pos]))
+            ++m_pos;
+        return std::string_view(m_p + start, m_pos - start);
+    }
+
+    // Template bodies are recorded by name only; skip to the closing brace.
+    bool SkipTemplateBody() {
+        for (;;) {
+            SkipSpace();
+            if (m_pos >= m_size)
+                return false;
+            if (m_p[m_pos++] == '}')
+                return true;
+        }
+    }
+
+    void AppendList(std::vector<double>&) {}
+    size_t TokenPos() const { return m_tokenPos; }
+    uint32_t LineAt(size_t pos) {
+        // Incremental: objects are created in file order, so this stays linear.
+        if (pos < m_linePos) {
+            m_linePos = 0;
+            m_lines = 0;
+        }
+        m_lines += uint32_t(std::count(m_p + m_linePos, m_p + pos, '\n'));
+        m_linePos = pos;
+        return uint32_t(m_lineBase) + m_lines;
+    }
+    std::string Where(size_t pos, const std::string& file) {
+        return file + ":" + std::to_string(LineAt(std::min(pos, m_size)));
+    }
+    std::string errorText;
+
+private:
+    static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+    static bool IsSpace(char c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\0';
+    }
+    static bool IsDelimiter(char c) {
+        return c == '{' || c == '}' || c == ';' || c == ',' || c == '<' || c == '"';
+    }
+    static bool IsNameStart(char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
+               static_cast<unsigned char>(c) >= 0x80;
+    }
+    static bool IsNameChar(char c) { return IsNameStart(c) || IsDigit(c) || c == '-' || c == '.'; }
+
+    void SkipSpace() {
+        while (m_pos < m_size) {
+            const char c = m_p[m_pos];
+            if (IsSpace(c)) {
+                ++m_pos;
+            } else if (c == '#' || (c == '/' && m_pos + 1 < m_size && m_p[m_pos + 1] == '/')) {
+                const void* nl = std::memchr(m_p + m_pos, '\n', m_size - m_pos);
+                m_pos = nl ? size_t(static_cast<const char*>(nl) - m_p) : m_size;
+            } else {
+                return;
+            }
+        }
+    }
+
+    Token LexString() {
+        Token t;
+        const size_t start = m_pos + 1;
+        const void* q = std::memchr(m_p + start, '"', m_size - start);
+        if (!q) {
+            errorText = "unterminated string";
+            t.kind = Tok::Error;
+            return t;
+        }
+        const size_t end = size_t(static_cast<const char*>(q) - m_p);
+        t.kind = Tok::String;
+        t.text = std::string_view(m_p + start, end - start);
+        m_pos = end + 1;
+        return t;
+    }
+
+    Token LexGuid() {
+        Token t;
+        const void* q = std::memchr(m_p + m_pos, '>', std::min<size_t>(m_size - m_pos, 64));
+        if (!q) {
+            errorText = "malformed GUID";
+            t.kind = Tok::Error;
+            return t;
+        }
+        m_pos = size_t(static_cast<const char*>(q) - m_p) + 1;
+        t.kind = Tok::Guid;
+        return t;
+    }
+
+    Token LexNumber() {
+        Token t;
+        const size_t start = m_pos;
+        bool plainInteger = true;
+        uint64_t integer = 0;
+        while (m_pos < m_size) {
+            const char c = m_p[m_pos];
+            if (IsDigit(c)) {
+                integer = integer * 10 + uint64_t(c - '0');
+            } else if (c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E' || c == '#' ||
+                       (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+                plainInteger = false;
+            } else {
+                break;
+            }
+            ++m_pos;
+        }
+        t.kind = Tok::Number;
+        const size_t len = m_pos - start;
+        if (plainInteger && len <= 18) {
+            t.number = double(integer);
+            return t;
+        }
+        const char* first = m_p + start;
+        const char* last = m_p + m_pos;
+        if (*first == '+')
+            ++first;
+        const auto [end, ec] = std::from_chars(first, last, t.number);
+        if (ec == std::errc() && end == last)
+            return t;
+        // Old exporters print NaN and infinity as "-1.#IND00", "1.#QNAN0", "1.#INF00".
+        if (ec == std::errc() && *end == '#') {
+            t.number = 0.0;
+            return t;
+        }
+        if (ec == std::errc::result_out_of_range) {
+            t.number = 0.0;
+            return t;
+        }
+        errorText = "malformed number '" + std::string(m_p + start, len) + "'";
+        t.kind = Tok::Error;
+        return t;
+    }
+
+    const char* m_p;
+    size_t m_size;
+    size_t m_pos;
+    size_t m_tokenPos = 0;
+    int m_lineBase;
+    size_t m_linePos = 0;
+    uint32_t m_lines = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Binary
+
+class BinaryLexer {
+public:
+    BinaryLexer(const uint8_t* data, size_t size, int floatBits, size_t offsetBase)
+        : m_p(data), m_size(size), m_floatBytes(floatBits == 64 ? 8 : 4), m_offsetBase(offsetBase) {
+    }
+
+    Token Next() {
+        Token t;
+        m_tokenPos = m_pos;
+        if (m_pos >= m_size)
+            return t;
+        if (m_size - m_pos < 2)
+            return Fail("truncated token");
+        const uint32_t token = Word(m_pos);
+        m_pos += 2;
+        switch (token) {
+        case 1:   // NAME
+        case 2: { // STRING
+            uint32_t length = 0;
+            if (!Dword(length) || length > m_size - m_pos)
+                return Fail("truncated name or string");
+            t.text = std::string_view(reinterpret_cast<const char*>(m_p + m_pos), length);
+            m_pos += length;
+            if (token == 1) {
+                t.kind = Tok::Name;
+                return t;
+            }
+            // A string carries its own separator token (a WORD, whatever the docs say).
+            if (m_size - m_pos >= 2 && (Word(m_pos) == 0x13 || Word(m_pos) == 0x14))
+                m_pos += 2;
+            t.kind = Tok::String;
+            return t;
+        }
+        case 3: { // INTEGER
+            uint32_t v = 0;
+            if (!Dword(v))
+                return Fail("truncated integer");
+            t.kind = Tok::Number;
+            t.number = double(v);
+            return t;
+        }
+        case 5: // GUID
+            if (m_size - m_pos < 16)
+                return Fail("truncated GUID");
+            m_pos += 16;
+            t.kind = Tok::Guid;
+            return t;
+        case 6:   // INTEGER_LIST
+        case 7: { // FLOAT_LIST
+            uint32_t count = 0;
+            const size_t itemSize = token == 6 ? 4 : m_floatBytes;
+            if (!Dword(count) || uint64_t(count) * itemSize > m_size - m_pos)
+                return Fail("truncated list");
+            m_listCount = count;
+            m_listFloat = token == 7;
+            m_listPos = m_pos;
+            m_pos += count * itemSize;
+            t.kind = Tok::List;
+            return t;
+        }
+        case 10:
+            t.kind = Tok::OBrace;
+            return t;
+        case 11:
+            t.kind = Tok::CBrace;
+            return t;
+        case 19:
+        case 20:
+            t.kind = Tok::Separator;
+            return t;
+        case 31:
+            t.kind = Tok::Template;
+            return t;
+        default:
+            if ((token >= 12 && token <= 18) || (token >= 40 && token <= 52)) {
+                t.kind = Tok::Other;
+                return t;
+            }
+            return Fail("unknown token " + std::to_string(token));
+        }
+    }
+
+    std::string_view ReadName() {
+        const size_t save = m_pos;
+        Token t = Next();
+        if (t.kind == Tok::Name)
+            return t.text;
+        m_pos = save;
+        return {};
+    }
+
+    bool SkipTemplateBody() {
+        for (;;) {
+            const Token t = Next();
+            if (t.kind == Tok::CBrace)
+                return true;
+            if (t.kind == Tok::End || t.kind == Tok::Error)
+                return false;
+        }
+    }
+
+    void AppendList(std::vector<double>& values) {
+        const uint8_t* p = m_p + m_listPos;
+        const size_t base = values.size();
+        values.resize(base + m_listCount);
+        double* out = values.data() + base;
+        for (uint32_t i = 0; i < m_listCount; ++i) {
+            if (!m_listFloat) {
+                uint32_t v;
+                std::memcpy(&v, p + 4 * size_t(i), 4);
+                out[i] = double(v);
+            } else if (m_floatBytes == 4) {
+                float v;
+                std::memcpy(&v, p + 4 * size_t(i), 4);
+                out[i] = double(v);
+            } else {
+                std::memcpy(&out[i], p + 8 * size_t(i), 8);
+            }
+        }
+    }
+
+    size_t TokenPos() const { return m_tokenPos; }
+    uint32_t LineAt(size_t pos) { return uint32_t(m_offsetBase + pos); }
+    std::string Where(size_t pos, const std::string& file) {
+        return file + ": byte " + std::to_string(m_offsetBase + pos);
+    }
+    std::string errorText;
+
+private:
+    Token Fail(std::string what) {
+        errorText = std::move(what);
+        Token t;
+        t.kind = Tok::Error;
+        return t;
+    }
+    uint32_t Word(size_t pos) const { return m_p[pos] | (m_p[pos + 1] << 8); }
+    bool Dword(uint32_t& v) {
+        if (m_size - m_pos < 4)
+            return false;
+        v = m_p[m_pos] | (m_p[m_pos + 1] << 8) | (m_p[m_pos + 2] << 16) |
+            (uint32_t(m_p[m_pos + 3]) << 24);
+        m_pos += 4;
+        return true;
+    }
+
+    const uint8_t* m_p;
+    size_t m_size;
+    size_t m_pos = 0;
+    size_t m_tokenPos = 0;
+    size_t m_floatBytes;
+    size_t m_offsetBase;
+    uint32_t m_listCount = 0;
+    bool m_listFloat = false;
+    size_t m_listPos = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Parser
+
+template <class Lexer> class Parser {
+public:
+    Parser(Lexer& lexer, Document& doc, const std::string& file)
+        : m_lex(lexer), m_doc(doc), m_file(file) {}
+
+    bool Run(std::string& error) {
+        for (;;) {
+            const Token t = m_lex.Next();
+            const size_t at = m_lex.TokenPos();
+            switch (t.kind) {
+            case Tok::End:
+                return ResolveReferences(error);
+            case Tok::Separator:
+                continue;
+            case Tok::Template:
+                if (!ParseTemplate())
+                    return Failed(error);
+                continue;
+            case Tok::Name: {
+                Object* object = ParseObject(t.text, at, 0);
+                if (!object)
+                    return Failed(error);
+                m_doc.topLevel.push_back(object);
+                continue;
+            }
+            case Tok::Error:
+                return Fail(at, m_lex.errorText, error);
+            default:
+                return Fail(at, "expected a template or a data object", error);
+            }
+        }
+    }
+
+private:
+    bool Failed(std::string& error) {
+        error = m_error;
+        return false;
+    }
+    bool Fail(size_t at, const std::string& what, std::string& error) {
+        SetError(at, what);
+        return Failed(error);
+    }
+    void SetError(size_t at, const std::string& what) {
+        if (m_error.empty())
+            m_error = m_lex.Where(at, m_file) + ": " + what;
+    }
+
+    bool ParseTemplate() {
+        const Token name = m_lex.Next();
+        const size_t at = m_lex.TokenPos();
+        if (name.kind != Tok::Name) {
+            SetError(at, "template without a name");
+            return false;
+        }
+        const Token open = m_lex.Next();
+        if (open.kind != Tok::OBrace || !m_lex.SkipTemplateBody()) {
+            SetError(at, "malformed template '" + std::string(name.text) + "'");
+            return false;
+        }
+        m_doc.templates.emplace_back(name.text);
+        return true;
+    }
+
+    Object* ParseObject(std::string_view identifier, size_t at, int depth) {
+        if (depth > kMaxDepth) {
+            SetError(at, "objects nested too deeply");
+            return nullptr;
+        }
+        auto owned = std::make_unique<Object>();
+        Object* object = owned.get();
+        m_doc.objects.push_back(std::move(owned));
+        object->templateName = identifier;
+        object->line = m_lex.LineAt(at);
+        object->name = m_lex.ReadName();
+        Token open = m_lex.Next();
+        if (open.kind == Tok::Guid)
+            open = m_lex.Next();
+        if (open.kind != Tok::OBrace) {
+            SetError(m_lex.TokenPos(), "expected '{' after '" + object->templateName + "'");
+            return nullptr;
+        }
+        if (!object->name.empty())
+            m_named[object->name] = object;
+        return ParseBody(*object, depth) ? object : nullptr;
+    }
+
+    bool ParseBody(Object& object, int depth) {
+        for (;;) {
+            const Token t = m_lex.Next();
+            const size_t at = m_lex.TokenPos();
+            switch (t.kind) {
+            case Tok::Number:
+                object.values.push_back(t.number);
+                break;
+            case Tok::Separator:
+            case Tok::Guid: // instance GUIDs carry nothing we use
+                break;
+            case Tok::List:
+                m_lex.AppendList(object.values);
+                break;
+            case Tok::String:
+                object.strings.emplace_back(uint32_t(object.values.size()), std::string(t.text));
+                object.values.push_back(0.0);
+                break;
+            case Tok::CBrace:
+                return true;
+            case Tok::OBrace:
+                if (!ParseReference(object, at))
+                    return false;
+                break;
+            case Tok::Name: {
+                Object* child = ParseObject(t.text, at, depth + 1);
+                if (!child)
+                    return false;
+                object.children.push_back(Child{child, {}, false});
+                break;
+            }
+            case Tok::End:
+                SetError(at, "file ends inside '" + object.templateName + "'");
+                return false;
+            case Tok::Error:
+                SetError(at, m_lex.errorText);
+                return false;
+            default:
+                SetError(at, "unexpected token in '" + object.templateName + "'");
+                return false;
+            }
+        }
+    }
+
+    bool ParseReference(Object& object, size_t at) {
+        Child child;
+        child.isReference = true;
+        child.referenceName = m_lex.ReadName();
+        Token t = m_lex.Next();
+        if (t.kind == Tok::Guid)
+            t = m_lex.Next();
+        if (t.kind != Tok::CBrace) {
+            SetError(at, "malformed reference in '" + object.templateName + "'");
+            return false;
+        }
+        object.children.push_back(std::move(child));
+        return true;
+    }
+
+    // References may name objects defined later in the file; resolve once all are known.
+    bool ResolveReferences(std::string&) {
+        for (auto& object : m_doc.objects)
+            for (Child& child : object->children)
+                if (child.isReference && !child.referenceName.empty()) {
+                    auto it = m_named.find(child.referenceName);
+                    if (it != m_named.end())
+                        child.object = it->second;
+                }
+        return true;
+    }
+
+    Lexer& m_lex;
+    Document& m_doc;
+    const std::string& m_file;
+    std::string m_error;
+    std::unordered_map<std::string, Object*> m_named;
+};
+
+bool ParseDigits(const uint8_t* p, int& value) {
+    value = 0;
+    for (int i = 0; i < 2; ++i) {
+        if (p[i] < '0' || p[i] > '9')
+            return false;
+        value = value * 10 + (p[i] - '0');
+    }
+    return true;
+}
+
+} // namespace
+
+bool ParseDocument(const uint8_t* data, size_t size, const std::string& fileName, Document& doc,
+                   std::string& error) {
+    doc = Document{};
+    if (size < 16) {
+        error = fileName + ": too short for a .X header";
+        return false;
+    }
+    if (std::memcmp(data, "xof ", 4) != 0) {
+        error = fileName + ": not a .X file (no 'xof ' signature)";
+        return false;
+    }
+    if (!ParseDigits(data + 4, doc.versionMajor) || !ParseDigits(data + 6, doc.versionMinor)) {
+        error = fileName + ": malformed version in the .X header";
+        return false;
+    }
+    const std::string_view format(reinterpret_cast<const char*>(data + 8), 4);
+    if (format == "txt " || format == "tzip") {
+        doc.encoding = Encoding::Text;
+    } else if (format == "bin " || format == "bzip") {
+        doc.encoding = Encoding::Binary;
+    } else {
+        error = fileName + ": unknown .X format '" + std::string(format) + "'";
+        return false;
+    }
+    doc.compressed = format[1] == 'z';
+    const std::string_view floats(reinterpret_cast<const char*>(data + 12), 4);
+    if (floats == "0032") {
+        doc.floatBits = 32;
+    } else if (floats == "0064") {
+        doc.floatBits = 64;
+    } else {
+        error = fileName + ": unsupported float size '" + std::string(floats) + "'";
+        return false;
+    }
+
+    const uint8_t* body = data;
+    size_t bodySize = size;
+    size_t start = 16;
+    std::vector<uint8_t> inflated;
+    if (doc.compressed) {
+        std::string why;
+        if (!InflateMsZip(data + 16, size - 16, inflated, why)) {
+            error = fileName + ": " + why;
+            return false;
+        }
+        body = inflated.data();
+        bodySize = inflated.size();
+        start = 0;
+    }
+    if (doc.encoding == Encoding::Text) {
+        TextLexer lexer(body, bodySize, start, 1);
+        Parser<TextLexer> parser(lexer, doc, fileName);
+        return parser.Run(error);
+    }
+    // Binary offsets count from the start of the file (or of the inflated data).
+    BinaryLexer lexer(body + start, bodySize - start, doc.floatBits, start);
+    Parser<BinaryLexer> parser(lexer, doc, fileName);
+    return parser.Run(error);
+}
+
+bool LoadDocument(const std::string& path, Document& doc, std::string& error) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        error = path + ": cannot open the file";
+        return false;
+    }
+    std::vector<uint8_t> bytes;
+    uint8_t chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    const bool readFailed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (readFailed) {
+        error = path + ": cannot read the file";
+        return false;
+    }
+    return ParseDocument(bytes.data(), bytes.size(), path, doc, error);
+}
+
+} // namespace fw::xfile

@@ -1,0 +1,233 @@
+#include "platform/d3dx9/anim/xfile.h"
+#include "xfile_writers.h"
+
+#include <gtest/gtest.h>
+
+using namespace fw::xfile;
+
+namespace {
+
+bool Parse(const std::vector<uint8_t>& bytes, Document& doc, std::string& error) {
+    return ParseDocument(bytes.data(), bytes.size(), "t.x", doc, error);
+}
+
+Document ParseOk(const std::string& text) {
+    Document doc;
+    std::string error;
+    EXPECT_TRUE(Parse(xtest::Bytes(text), doc, error)) << error;
+    return doc;
+}
+
+std::string ParseError(const std::vector<uint8_t>& bytes) {
+    Document doc;
+    std::string error;
+    EXPECT_FALSE(Parse(bytes, doc, error));
+    return error;
+}
+
+std::vector<double> Values(const Object& o) {
+    return o.values;
+}
+
+} // namespace
+
+TEST(XFileReader, TextObjectsReferencesAndCommentsReadInFileOrder) {
+    const Document doc = ParseOk("xof 0302txt 0064\n"
+                                 "template Thing { <11111111-2222-3333-4444-555555555555>\n"
+                                 "  DWORD n; array FLOAT v[n]; [...] }\n"
+                                 "# a comment\n"
+                                 "Material red { 1.0;0.0;0.0;1.0;; 5.0; 0;0;0;; 0;0;0;; }\n"
+                                 "Frame Root { // trailing comment\n"
+                                 "  Thing { 3; 1.5, -2, 3e2;; \"a;b\"; }\n"
+                                 "  Thing { <AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE> 0;; }\n"
+                                 "  { red }\n"
+                                 "  {red <11111111-2222-3333-4444-555555555555>}\n"
+                                 "  Frame 2nd.bone {}\n"
+                                 "}\n");
+    ASSERT_EQ(doc.topLevel.size(), 2u);
+    EXPECT_EQ(doc.templates, std::vector<std::string>{"Thing"});
+    EXPECT_EQ(doc.floatBits, 64);
+    const Object& root = *doc.topLevel[1];
+    EXPECT_TRUE(root.Is("frame"));
+    EXPECT_EQ(root.name, "Root");
+    EXPECT_EQ(root.line, 6u);
+    ASSERT_EQ(root.children.size(), 5u);
+    const Object& thing = *root.children[0].object;
+    EXPECT_EQ(thing.name, "");
+    EXPECT_EQ(Values(thing), (std::vector<double>{3, 1.5, -2, 300, 0}));
+    Cursor c(thing);
+    EXPECT_EQ(c.Dword(), 3u);
+    c.Float(), c.Float(), c.Float();
+    ASSERT_NE(c.String(), nullptr);
+    EXPECT_TRUE(c.Ok());
+    EXPECT_EQ(root.children[2].object, doc.topLevel[0]);
+    EXPECT_TRUE(root.children[2].isReference);
+    EXPECT_EQ(root.children[3].object, doc.topLevel[0]);
+    EXPECT_EQ(root.children[4].object->name, "2nd.bone");
+}
+
+TEST(XFileReader, SeparatorStylesOfRealExportersAllRead) {
+    for (const char* body : {"3; 0; 1; 2; 5;", "3, 0, 1, 2, 5,", "3;;;;; 0;;;;;, 1, 2;; 5;",
+                             "3;0,1,2;;5;", "3;0,1,2;5"}) {
+        const Document doc = ParseOk(std::string("xof 0303txt 0032\nThing {") + body + "}");
+        ASSERT_EQ(doc.topLevel.size(), 1u) << body;
+        EXPECT_EQ(Values(*doc.topLevel[0]), (std::vector<double>{3, 0, 1, 2, 5})) << body;
+    }
+}
+
+TEST(XFileReader, OldExporterNanTextsReadAsZero) {
+    const Document doc = ParseOk("xof 0303txt 0032\nV { -1.#IND00; 1.#QNAN0; +2.5; -.5; }");
+    EXPECT_EQ(Values(*doc.topLevel[0]), (std::vector<double>{0, 0, 2.5, -0.5}));
+}
+
+TEST(XFileReader, ForwardReferencesResolveAndUnknownOnesStayNamed) {
+    const Document doc = ParseOk("xof 0303txt 0032\nA { {B} {Nowhere} }\nThing B { 1; }");
+    const Object& a = *doc.topLevel[0];
+    EXPECT_EQ(a.children[0].object, doc.topLevel[1]);
+    EXPECT_EQ(a.children[1].object, nullptr);
+    EXPECT_EQ(a.children[1].referenceName, "Nowhere");
+}
+
+TEST(XFileReader, CursorRefusesReadsPastTheDataOrOfTheWrongKind) {
+    const Document doc = ParseOk("xof 0303txt 0032\nT { 2; \"s\"; -1; }");
+    Cursor c(*doc.topLevel[0]);
+    uint32_t n = 0;
+    EXPECT_FALSE(c.Count(n, 2)); // 2 items of 2 scalars cannot fit in the 2 left
+    EXPECT_EQ(n, 0u);
+    Cursor d(*doc.topLevel[0]);
+    EXPECT_EQ(d.Dword(), 2u);
+    EXPECT_EQ(d.Float(), 0.0f); // a string is not a number
+    EXPECT_FALSE(d.Ok());
+    Cursor e(*doc.topLevel[0]);
+    e.Dword(), e.String();
+    EXPECT_EQ(e.Dword(), 0u); // negative is no DWORD
+    EXPECT_FALSE(e.Ok());
+}
+
+TEST(XFileReader, BinaryListsStringsAndReferencesMatchText) {
+    xtest::BinaryWriter w;
+    w.Word(31).Name("Thing").Open().Guid().Word(41).Name("n").Semicolon().Close();
+    w.Name("Frame").Name("Root").Open().Guid();
+    w.Name("Thing").Open().Ints({3}).Floats({1.5, -2, 300}).String("a;b").Close();
+    w.Name("Thing").Open().Integer(7).Semicolon().Close();
+    w.Open().Name("Root").Close();
+    w.Close();
+    Document doc;
+    std::string error;
+    ASSERT_TRUE(Parse(w.Data(), doc, error)) << error;
+    EXPECT_EQ(doc.encoding, Encoding::Binary);
+    EXPECT_EQ(doc.templates, std::vector<std::string>{"Thing"});
+    ASSERT_EQ(doc.topLevel.size(), 1u);
+    const Object& root = *doc.topLevel[0];
+    ASSERT_EQ(root.children.size(), 3u);
+    EXPECT_EQ(Values(*root.children[0].object), (std::vector<double>{3, 1.5, -2, 300, 0}));
+    Cursor c(*root.children[0].object);
+    c.Dword(), c.Float(), c.Float(), c.Float();
+    EXPECT_EQ(*c.String(), "a;b");
+    EXPECT_EQ(Values(*root.children[1].object), (std::vector<double>{7}));
+    EXPECT_EQ(root.children[2].object, &root);
+}
+
+TEST(XFileReader, Binary64BitFloatsKeepTheirPrecision) {
+    xtest::BinaryWriter w(true);
+    w.Name("V").Open().Floats({0.1, 2.5}).Close();
+    Document doc;
+    std::string error;
+    ASSERT_TRUE(Parse(w.Data(), doc, error)) << error;
+    EXPECT_EQ(Values(*doc.topLevel[0]), (std::vector<double>{0.1, 2.5}));
+}
+
+TEST(XFileReader, CompressedFilesInflateAcrossBlocksThatShareHistory) {
+    std::string text = "xof 0303txt 0032\n";
+    for (int i = 0; i < 6000; ++i)
+        text += "V { " + std::to_string(i % 7) + "; 1.25; 2.5; }\n";
+    const auto plain = xtest::Bytes(text);
+    const auto packed = xtest::Compress(plain, 32768);
+    ASSERT_LT(packed.size(), plain.size() / 10);
+    Document a, b;
+    std::string error;
+    ASSERT_TRUE(Parse(plain, a, error)) << error;
+    ASSERT_TRUE(Parse(packed, b, error)) << error;
+    EXPECT_TRUE(b.compressed);
+    ASSERT_EQ(a.topLevel.size(), b.topLevel.size());
+    EXPECT_EQ(Values(*b.topLevel[5999]), Values(*a.topLevel[5999]));
+
+    xtest::BinaryWriter w;
+    w.Name("V").Open().Ints({1, 2}).Close();
+    Document c;
+    ASSERT_TRUE(Parse(xtest::Compress(w.Data()), c, error)) << error;
+    EXPECT_EQ(c.encoding, Encoding::Binary);
+    EXPECT_EQ(Values(*c.topLevel[0]), (std::vector<double>{1, 2}));
+}
+
+TEST(XFileReader, EmptyCompressedFileFromTheFormatNotesInflates) {
+    const std::vector<uint8_t> file = {'x', 'o', 'f', ' ', '0', '3', '0',  '2',  't', 'z',
+                                       'i', 'p', '0', '0', '6', '4', 0x11, 0,    0,   0,
+                                       1,   0,   5,   0,   'C', 'K', 0xE3, 0x02, 0x00};
+    Document doc;
+    std::string error;
+    EXPECT_TRUE(Parse(file, doc, error)) << error;
+    EXPECT_TRUE(doc.topLevel.empty());
+}
+
+TEST(XFileReader, BadHeadersAreRejectedWithTheReason) {
+    EXPECT_NE(ParseError(xtest::Bytes("xOf 0302txt 0032")).find("signature"), std::string::npos);
+    EXPECT_NE(ParseError(xtest::Bytes("xof 0302cmp 0032")).find("format"), std::string::npos);
+    EXPECT_NE(ParseError(xtest::Bytes("xof 0302txt 0050")).find("float size"), std::string::npos);
+    EXPECT_NE(ParseError(xtest::Bytes("xof 03")).find("too short"), std::string::npos);
+    EXPECT_NE(ParseError(xtest::Bytes("xof 0x02txt 0032")).find("version"), std::string::npos);
+}
+
+TEST(XFileReader, TextErrorsNameTheFileAndLine) {
+    EXPECT_EQ(ParseError(xtest::Bytes("xof 0302txt 0032\nFrame A {\n  1;\n")),
+              "t.x:4: file ends inside 'Frame'");
+    EXPECT_EQ(ParseError(xtest::Bytes("xof 0302txt 0032\n\nT { 1.0.0; }")),
+              "t.x:3: malformed number '1.0.0'");
+    EXPECT_EQ(ParseError(xtest::Bytes("xof 0302txt 0032\nT { \"abc }")),
+              "t.x:2: unterminated string");
+    EXPECT_EQ(ParseError(xtest::Bytes("xof 0302txt 0032\nT { {A B} }")),
+              "t.x:2: malformed reference in 'T'");
+    EXPECT_EQ(ParseError(xtest::Bytes("xof 0302txt 0032\n1;")),
+              "t.x:2: expected a template or a data object");
+}
+
+TEST(XFileReader, BinaryErrorsNameTheByteOffset) {
+    xtest::BinaryWriter lying;
+    lying.Name("V").Open().Word(6).Dword(0x40000000).Dword(1);
+    EXPECT_EQ(ParseError(lying.Data()), "t.x: byte 25: truncated list");
+    xtest::BinaryWriter unknown;
+    unknown.Name("V").Open().Word(99);
+    EXPECT_EQ(ParseError(unknown.Data()), "t.x: byte 25: unknown token 99");
+    xtest::BinaryWriter odd;
+    odd.Name("V").Open().Bytes("\x01", 1);
+    EXPECT_NE(ParseError(odd.Data()).find("truncated token"), std::string::npos);
+}
+
+TEST(XFileReader, DeepNestingFailsInsteadOfExhaustingTheStack) {
+    std::string text = "xof 0302txt 0032\n";
+    for (int i = 0; i < 100000; ++i)
+        text += "F{";
+    EXPECT_NE(ParseError(xtest::Bytes(text)).find("nested too deeply"), std::string::npos);
+}
+
+TEST(XFileReader, CorruptOrLyingCompressedDataFails) {
+    xtest::BinaryWriter w;
+    w.Name("V").Open().Ints({1, 2, 3}).Close();
+    auto good = xtest::Compress(w.Data());
+    auto truncated = good;
+    truncated.resize(truncated.size() - 3);
+    EXPECT_NE(ParseError(truncated).find("truncated"), std::string::npos);
+    auto huge = good;
+    huge[16] = 0xff, huge[17] = 0xff, huge[18] = 0xff, huge[19] = 0x7f;
+    EXPECT_NE(ParseError(huge).find("impossible size"), std::string::npos);
+    auto noSignature = good;
+    noSignature[24] = 'X';
+    EXPECT_NE(ParseError(noSignature).find("CK"), std::string::npos);
+    auto corrupt = good;
+    for (size_t i = 26; i < corrupt.size(); ++i)
+        corrupt[i] ^= 0x5a;
+    EXPECT_FALSE(ParseError(corrupt).empty());
+    auto shortClaim = good;
+    shortClaim[16] = uint8_t(shortClaim[16] - 1); // declared size one byte less than the data
+    EXPECT_NE(ParseError(shortClaim).find("declared size"), std::string::npos);
+}
