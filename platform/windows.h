@@ -8,9 +8,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#ifndef WINAPI
 #define WINAPI
+#endif
+#ifndef CALLBACK
 #define CALLBACK
+#endif
+#ifndef APIENTRY
 #define APIENTRY
+#endif
 
 typedef int BOOL;
 typedef unsigned char BYTE;
