@@ -1,8 +1,10 @@
 // Tracked allocation: every block of the program carries its allocation site, an ID and
-// guard words; damage is reported on release and leaks at the end of the process.
+// guard words; damage is reported on release and leaks at the end of the process, on the
+// debugger's output stream. Linking `core` replaces the global allocation operators.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // Allocation with the source position of the site; released with plain delete / delete[].
 void* operator new(std::size_t size, const char* file, int line);
@@ -13,3 +15,13 @@ void operator delete[](void* pointer, const char* file, int line) noexcept;
 
 // Use as `TRACKED_NEW GameApp()` or `TRACKED_NEW char[n]`.
 #define TRACKED_NEW new (__FILE__, __LINE__)
+
+// The entry points behind every form of the global operators. TrackedAlloc returns null
+// (after one diagnostic line) when the heap refuses or the size cannot be recorded.
+// file/line name the site (null and 0 when it gave none); a null pointer may be freed.
+void* TrackedAlloc(std::size_t size, const char* file, int line);
+void TrackedFree(void* pointer, const char* file, int line);
+
+// The allocation ID at which TrackedAlloc stops in an attached debugger (SIGTRAP); -1
+// matches none. Also read once from the environment variable FERROWALK_BREAK_ALLOC.
+extern int64_t BreakAllocId;
