@@ -61,8 +61,9 @@ HRESULT SkinnedModel::PrepareSkinnedMesh(IDirect3DDevice9* pd3dDevice,
 
     ID3DXMesh* pBindPoseMesh = pContainer->pBindPoseMesh;
     const DWORD fvf = pBindPoseMesh->GetFVF();
-    HRESULT hr =
-        pBindPoseMesh->CloneMeshFVF(D3DXMESH_MANAGED, fvf, pd3dDevice, &pContainer->MeshData.pMesh);
+    // 32-bit indices are kept: a mesh of more than 65536 vertices cannot clone without them.
+    const DWORD options = D3DXMESH_MANAGED | (pBindPoseMesh->GetOptions() & D3DXMESH_32BIT);
+    HRESULT hr = pBindPoseMesh->CloneMeshFVF(options, fvf, pd3dDevice, &pContainer->MeshData.pMesh);
     if (FAILED(hr))
         return hr;
     // The skin describes the vertices as the file gave them; when normals were added the
