@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #ifndef WINAPI
 #define WINAPI
@@ -56,6 +57,8 @@ typedef BYTE* LPBYTE;
 #endif
 
 #define MAX_PATH 260
+
+#define ZeroMemory(Destination, Length) std::memset((Destination), 0, (Length))
 
 // Handles are distinct pointer types, as with STRICT on Windows.
 #define FW_DECLARE_HANDLE(name)                                                                    \
@@ -313,6 +316,7 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
 BOOL WINAPI UpdateWindow(HWND hWnd);
 BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect);
 BOOL WINAPI IsWindow(HWND hWnd);
+BOOL WINAPI IsWindowVisible(HWND hWnd);
 HWND WINAPI GetForegroundWindow();
 BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
                          UINT wRemoveMsg);
