@@ -235,7 +235,8 @@ HRESULT IDirectInputDevice8A::SetCooperativeLevel(HWND hwnd, DWORD dwFlags) {
         return E_HANDLE;
     window = hwnd;
     windowId = SDL_GetWindowID(sdlWindow);
-    focused = (SDL_GetWindowFlags(sdlWindow) & SDL_WINDOW_INPUT_FOCUS) != 0;
+    focused = (SDL_GetWindowFlags(sdlWindow) & SDL_WINDOW_INPUT_FOCUS) != 0 ||
+              fw::dinput8::PushedFocusWindow() == windowId;
     cooperation = dwFlags;
     return DI_OK;
 }

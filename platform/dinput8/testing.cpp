@@ -13,6 +13,7 @@ namespace {
 
 constexpr size_t kStepCount = 5;
 std::array<HRESULT, kStepCount> injectedFailures{}; // DI_OK: no failure
+uint32_t pushedFocusWindow = 0;
 
 void Push(SDL_Event& event) {
     LibraryScope scope;
@@ -78,7 +79,15 @@ void PushFocus(HWND window, bool gained) {
     event.type = SDL_WINDOWEVENT;
     event.window.event = gained ? SDL_WINDOWEVENT_FOCUS_GAINED : SDL_WINDOWEVENT_FOCUS_LOST;
     event.window.windowID = SDL_GetWindowID(sdlWindow);
+    if (gained)
+        pushedFocusWindow = event.window.windowID;
+    else if (pushedFocusWindow == event.window.windowID)
+        pushedFocusWindow = 0;
     Push(event);
+}
+
+uint32_t PushedFocusWindow() {
+    return pushedFocusWindow;
 }
 
 } // namespace fw::dinput8

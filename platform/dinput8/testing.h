@@ -35,6 +35,11 @@ void PushKey(BYTE dik, bool down);
 void PushMouseMotion(int dx, int dy);
 void PushMouseWheel(float notches);            // positive: away from the user
 void PushMouseButton(int diButton, bool down); // 0 left, 1 right, 2 middle, 3, 4 side
+// SDL's own focus flag does not follow pushed events, so the window given the focus
+// here also counts as focused for devices that start cooperating with it later.
 void PushFocus(HWND window, bool gained);
+
+// The SDL id of the window that PushFocus last gave the focus, or 0. Used by the layer.
+uint32_t PushedFocusWindow();
 
 } // namespace fw::dinput8

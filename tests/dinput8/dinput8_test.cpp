@@ -16,17 +16,31 @@ LRESULT CALLBACK TestWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
-HWND SharedWindow() {
-    static HWND window = [] {
+HWND sharedWindow = nullptr;
+
+// One window for the whole program: creating a GL window per test costs more than the tests.
+class SharedWindowEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
         WNDCLASSEXA cls{};
         cls.cbSize = sizeof(cls);
         cls.lpfnWndProc = TestWndProc;
         cls.lpszClassName = "DInputTestWindow";
         RegisterClassExA(&cls);
-        return CreateWindowExA(0, "DInputTestWindow", "dinput8", WS_OVERLAPPEDWINDOW, 0, 0, 64, 64,
-                               nullptr, nullptr, nullptr, nullptr);
-    }();
-    return window;
+        sharedWindow = CreateWindowExA(0, "DInputTestWindow", "dinput8", WS_OVERLAPPEDWINDOW, 0, 0,
+                                       64, 64, nullptr, nullptr, nullptr, nullptr);
+    }
+    void TearDown() override {
+        if (sharedWindow)
+            DestroyWindow(sharedWindow);
+        sharedWindow = nullptr;
+    }
+};
+const auto* const kSharedWindowEnvironment =
+    ::testing::AddGlobalTestEnvironment(new SharedWindowEnvironment);
+
+HWND SharedWindow() {
+    return sharedWindow;
 }
 
 // Lets the message queue take the pushed SDL events, as the program's loop does.
