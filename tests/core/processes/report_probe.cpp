@@ -27,10 +27,11 @@ struct LateRelease {
 };
 
 int LeakKnownBlocks() {
+    const int line = __LINE__ + 1;
     char* pooled = TRACKED_NEW char[10];
     char* large = new char[300];
-    std::fprintf(stderr, "pooled=%p large=%p\n", static_cast<void*>(pooled),
-                 static_cast<void*>(large));
+    std::fprintf(stderr, "line=%d large=%p\n", line, static_cast<void*>(large));
+    pooled[0] = large[0] = 0;
     return 0;
 }
 
@@ -62,8 +63,10 @@ int main(int argc, char** argv) {
         return LibraryBlocks();
     if (mode == "late") {
         static LateRelease late; // its destructor is registered before the first allocation
+        const int line = __LINE__ + 1;
         late.block = TRACKED_NEW char[24];
         late.largeBlock = TRACKED_NEW char[2000];
+        std::fprintf(stderr, "line=%d\n", line);
         return 0;
     }
     if (mode == "none")

@@ -1,0 +1,192 @@
+#include "captured_trace.h"
+#include "core/zqmemory.h"
+#include "core/zqmemory_local.h"
+#include "platform/win32/host.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <new>
+#include <thread>
+#include <vector>
+
+namespace {
+
+uint32_t SizeWord(const void* data) {
+    uint32_t size;
+    std::memcpy(&size, static_cast<const char*>(data) - 8, sizeof size);
+    return size;
+}
+
+TEST(TrackedAlloc, RoutesBySizeAndDrawsOneIdSequence) {
+    const MemoryStats before = g_MemoryStats;
+    void* empty = TrackedAlloc(0, nullptr, 0);
+    void* pooled = TrackedAlloc(256, nullptr, 0);
+    void* large = TrackedAlloc(257, nullptr, 0);
+    EXPECT_EQ(SizeWord(empty), 1u);
+    EXPECT_EQ(SizeWord(pooled), 256u);
+    EXPECT_EQ(SizeWord(large), 264u);
+    EXPECT_EQ(g_MemoryStats.NextAllocId - before.NextAllocId, 3u);
+    EXPECT_EQ(g_MemoryStats.LiveBytes - before.LiveBytes, 1u + 256 + 264);
+    EXPECT_EQ(g_MemoryStats.LiveObjects - before.LiveObjects, 3);
+    TrackedFree(large, nullptr, 0);
+    TrackedFree(pooled, nullptr, 0);
+    TrackedFree(empty, nullptr, 0);
+    TrackedFree(nullptr, "x.cpp", 1);
+    EXPECT_EQ(g_MemoryStats.LiveBytes, before.LiveBytes);
+    EXPECT_EQ(g_MemoryStats.LiveObjects, before.LiveObjects);
+}
+
+TEST(TrackedAlloc, PositionalNewRecordsTheSite) {
+    const int line = __LINE__ + 1;
+    int* value = TRACKED_NEW int(5);
+    auto* header = reinterpret_cast<const PoolBlockHeader*>(reinterpret_cast<char*>(value) - 24);
+    EXPECT_STREQ(header->file, __FILE__);
+    EXPECT_EQ(header->line, line);
+    delete value;
+    char* text = TRACKED_NEW char[1000];
+    auto* large = reinterpret_cast<const LargeBlockHeader*>(text - 48);
+    EXPECT_STREQ(large->file, __FILE__);
+    delete[] text;
+}
+
+struct alignas(64) Wide {
+    char bytes[64];
+};
+struct alignas(256) Wider {
+    char bytes[300];
+};
+
+TEST(GlobalOperators, EveryFormServesAndReleasesConsistently) {
+    const MemoryStats before = g_MemoryStats;
+    auto* wide = new Wide;
+    auto* wides = new Wide[3];
+    auto* wider = new Wider;
+    auto* quiet = new (std::nothrow) Wider[2];
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(wide) % 64, 0u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(wides) % 64, 0u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(wider) % 256, 0u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(quiet) % 256, 0u);
+    std::memset(wides, 1, sizeof(Wide) * 3);
+    std::memset(quiet, 2, sizeof(Wider) * 2);
+    delete wide;
+    delete[] wides;
+    delete wider;
+    delete[] quiet;
+    void* small = ::operator new(24, std::nothrow);
+    ::operator delete(small, 24);
+    void* aligned = ::operator new (100, std::align_val_t{128}, std::nothrow);
+    ::operator delete (aligned, 100, std::align_val_t{128});
+    std::vector<std::string> strings(100, std::string(40, 's'));
+    strings.clear();
+    strings.shrink_to_fit();
+    EXPECT_EQ(g_MemoryStats.LiveBytes, before.LiveBytes);
+    EXPECT_EQ(g_MemoryStats.LiveObjects, before.LiveObjects);
+}
+
+TEST(GlobalOperators, AbsurdSizesFailCleanly) {
+    CapturedTrace trace;
+    const MemoryStats before = g_MemoryStats;
+    volatile std::size_t huge = std::size_t{1} << 40; // kept from the compiler's size checks
+    volatile std::size_t nearMax = SIZE_MAX - 8;
+    const std::size_t absurd = huge;
+    EXPECT_EQ(TrackedAlloc(absurd, nullptr, 0), nullptr);
+    EXPECT_THROW(static_cast<void>(::operator new(absurd)), std::bad_alloc);
+    EXPECT_EQ(::operator new[](absurd, std::nothrow), nullptr);
+    EXPECT_EQ(::operator new (nearMax, std::align_val_t{64}, std::nothrow), nullptr);
+    EXPECT_EQ(g_MemoryStats.NextAllocId, before.NextAllocId);
+    EXPECT_NE(trace.All().find("Allocation of 1099511627776 bytes refused"), std::string::npos);
+}
+
+TEST(BlockOwnership, OtherThreadsAndLibraryScopesAllocateForLibraries) {
+    const MemoryStats before = g_MemoryStats;
+    void* fromThread = nullptr;
+    std::thread([&] { fromThread = TrackedAlloc(100, nullptr, 0); }).join();
+    void* inScope;
+    {
+        fw::LibraryScope scope;
+        inScope = TrackedAlloc(1000, nullptr, 0);
+    }
+    EXPECT_EQ(g_MemoryStats.LibraryObjects - before.LibraryObjects, 2);
+    EXPECT_EQ(g_MemoryStats.LibraryBytes - before.LibraryBytes, 100u + 1000);
+    EXPECT_EQ(g_MemoryStats.NextAllocId, before.NextAllocId + 1); // the std::thread's state
+    EXPECT_EQ(g_MemoryStats.LiveBytes, before.LiveBytes);
+    TrackedFree(fromThread, nullptr, 0); // released by the program's thread: still the library's
+    std::thread([&] { TrackedFree(inScope, nullptr, 0); }).join();
+    EXPECT_EQ(g_MemoryStats.LibraryObjects, before.LibraryObjects);
+    EXPECT_EQ(g_MemoryStats.LibraryBytes, before.LibraryBytes);
+}
+
+TEST(BlockOwnership, ManyThreadsAllocatingAtOnceKeepEveryBlockIntact) {
+    const MemoryStats before = g_MemoryStats;
+    constexpr int kThreads = 6;
+    constexpr int kRounds = 3000;
+    std::atomic<int> damaged{0};
+    std::atomic<void*> handOver[kThreads] = {};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            struct Block {
+                unsigned char* bytes;
+                std::size_t size;
+            };
+            std::vector<Block> mine;
+            for (int round = 0; round < kRounds; ++round) {
+                const std::size_t size = 1 + (round * 37 + t * 11) % 2000;
+                auto* bytes = static_cast<unsigned char*>(TrackedAlloc(size, nullptr, 0));
+                std::memset(bytes, t + 1, size);
+                mine.push_back({bytes, size});
+                if (mine.size() <= 20)
+                    continue;
+                Block old = mine.front();
+                mine.erase(mine.begin());
+                for (std::size_t k = 0; k < old.size; ++k)
+                    if (old.bytes[k] != t + 1)
+                        damaged.fetch_add(1);
+                // Every third block is released on a neighbouring thread.
+                if (round % 3 == 0)
+                    old.bytes = static_cast<unsigned char*>(
+                        handOver[(t + 1) % kThreads].exchange(old.bytes));
+                TrackedFree(old.bytes, nullptr, 0);
+            }
+            for (Block block : mine)
+                TrackedFree(block.bytes, nullptr, 0);
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    for (auto& slot : handOver)
+        TrackedFree(slot.load(), nullptr, 0);
+    EXPECT_EQ(damaged.load(), 0);
+    EXPECT_EQ(g_MemoryStats.LibraryObjects, before.LibraryObjects);
+    EXPECT_EQ(g_MemoryStats.LibraryBytes, before.LibraryBytes);
+}
+
+TEST(GuardReport, GlobalReleaseReportsThroughASinkThatAllocates) {
+    CapturedTrace trace; // appends to a std::string: allocates under the tracker's lock
+    char* text = TRACKED_NEW char[16];
+    const int line = __LINE__ - 1;
+    const int id = static_cast<int>(reinterpret_cast<PoolBlockHeader*>(text - 24)->allocId);
+    text[16] = 'x';
+    const std::string address = Hex(text);
+    delete[] text;
+    EXPECT_EQ(trace.Lines(),
+              std::vector<std::string>{std::string(__FILE__) + "(" + std::to_string(line) +
+                                       ") : Verify pointer(" + address +
+                                       ") failed! Alloc ID : " + std::to_string(id)});
+}
+
+TEST(BreakAllocId, NamesTheAllocationWhenNoDebuggerIsAttached) {
+    CapturedTrace trace;
+    char expected[96];
+    std::snprintf(expected, sizeof expected, "Alloc ID : %u reached (FERROWALK_BREAK_ALLOC)",
+                  g_MemoryStats.NextAllocId);
+    BreakAllocId = g_MemoryStats.NextAllocId;
+    void* data = TrackedAlloc(8, nullptr, 0);
+    BreakAllocId = -1;
+    TrackedFree(data, nullptr, 0);
+    EXPECT_EQ(trace.All().rfind(expected, 0), 0u) << trace.All();
+}
+
+} // namespace
