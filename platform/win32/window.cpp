@@ -309,6 +309,10 @@ BOOL WINAPI IsWindow(HWND hWnd) {
     return IsLive(hWnd) ? TRUE : FALSE;
 }
 
+BOOL WINAPI IsWindowVisible(HWND hWnd) {
+    return IsLive(hWnd) && hWnd->visible ? TRUE : FALSE;
+}
+
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
     if (!IsLive(hWnd))
         return FALSE;
