@@ -184,9 +184,12 @@ private:
                                             LPD3DXMESH* ppMesh);
     ID3DXMesh() = default;
     ~ID3DXMesh();
-    // Triangle t's three vertex indices, whatever the index width.
+    // Face's three vertex indices, whatever the index width.
     void ReadFace(const void* indices, DWORD face, DWORD out[3]) const;
     bool Uses32BitIndices() const { return (options & D3DXMESH_32BIT) != 0; }
+    HRESULT SortByAttribute(DWORD* pFaceRemap);
+    void BuildAttributeTable(const void* indices);
+    HRESULT DrawRange(DWORD faceStart, DWORD faceCount, DWORD vertexStart, DWORD vertexCount);
 
     ULONG refCount = 1;
     IDirect3DDevice9* device = nullptr; // one reference
@@ -200,6 +203,7 @@ private:
     std::vector<DWORD> attributes;               // one per face
     std::vector<D3DXATTRIBUTERANGE> attribTable; // empty until sorted or set
     int attributeLocks = 0;
+    int vertexLocks = 0;
     void* lockedVertices = nullptr; // while the vertex buffer is locked through the mesh
 };
 

@@ -1,0 +1,144 @@
+// Point representatives and face adjacency.
+#include "platform/d3dx9/mesh/topology.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numeric>
+#include <tuple>
+#include <unordered_map>
+
+namespace fw::d3dx9mesh {
+
+namespace {
+
+// Union-find whose roots are always the smallest index of their set.
+struct PointSets {
+    std::vector<DWORD> parent;
+    explicit PointSets(DWORD n) : parent(n) { std::iota(parent.begin(), parent.end(), 0u); }
+    DWORD Find(DWORD v) {
+        while (parent[v] != v) {
+            parent[v] = parent[parent[v]];
+            v = parent[v];
+        }
+        return v;
+    }
+    void Join(DWORD a, DWORD b) {
+        a = Find(a), b = Find(b);
+        if (a != b)
+            parent[std::max(a, b)] = std::min(a, b);
+    }
+    std::vector<DWORD> Reps() {
+        std::vector<DWORD> reps(parent.size());
+        for (DWORD v = 0; v < reps.size(); ++v)
+            reps[v] = Find(v);
+        return reps;
+    }
+};
+
+struct Point {
+    float x, y, z;
+};
+
+Point ReadPoint(const BYTE* vertices, DWORD stride, DWORD v) {
+    Point p;
+    std::memcpy(&p, vertices + size_t(v) * stride, sizeof p);
+    return p;
+}
+
+uint64_t EdgeKey(DWORD a, DWORD b) {
+    return (uint64_t(a) << 32) | b;
+}
+
+} // namespace
+
+std::vector<DWORD> PointRepsFromPositions(const BYTE* vertices, DWORD stride, DWORD numVertices,
+                                          float epsilon) {
+    std::vector<Point> points(numVertices);
+    for (DWORD v = 0; v < numVertices; ++v)
+        points[v] = ReadPoint(vertices, stride, v);
+    // Sorted by x, a vertex needs comparing only with those at most epsilon further on.
+    std::vector<DWORD> order(numVertices);
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(), [&](DWORD a, DWORD b) {
+        const Point &p = points[a], &q = points[b];
+        return std::tie(p.x, p.y, p.z, a) < std::tie(q.x, q.y, q.z, b);
+    });
+    epsilon = std::max(epsilon, 0.0f);
+    PointSets sets(numVertices);
+    for (DWORD i = 0; i < numVertices; ++i) {
+        const Point& p = points[order[i]];
+        for (DWORD j = i + 1; j < numVertices; ++j) {
+            const Point& q = points[order[j]];
+            if (q.x - p.x > epsilon)
+                break;
+            if (epsilon == 0.0f && (q.y != p.y || q.z != p.z))
+                break; // exact matches are contiguous in the sort order
+            if (std::fabs(q.y - p.y) <= epsilon && std::fabs(q.z - p.z) <= epsilon)
+                sets.Join(order[i], order[j]);
+        }
+    }
+    return sets.Reps();
+}
+
+void AdjacencyFromFaces(const std::vector<DWORD>& faces, const std::vector<DWORD>& reps,
+                        DWORD* adjacency) {
+    const DWORD numFaces = DWORD(faces.size() / 3);
+    auto valid = [&](DWORD f) {
+        return faces[f * 3] < reps.size() && faces[f * 3 + 1] < reps.size() &&
+               faces[f * 3 + 2] < reps.size();
+    };
+    std::unordered_map<uint64_t, DWORD> edgeOwner; // directed edge -> first face with it
+    edgeOwner.reserve(faces.size());
+    for (DWORD f = 0; f < numFaces; ++f) {
+        if (!valid(f))
+            continue;
+        for (int e = 0; e < 3; ++e) {
+            DWORD a = reps[faces[f * 3 + e]], b = reps[faces[f * 3 + (e + 1) % 3]];
+            edgeOwner.emplace(EdgeKey(a, b), f);
+        }
+    }
+    for (DWORD f = 0; f < numFaces; ++f) {
+        for (int e = 0; e < 3; ++e) {
+            DWORD& neighbour = adjacency[f * 3 + e];
+            neighbour = kNoFace;
+            if (!valid(f))
+                continue;
+            DWORD a = reps[faces[f * 3 + e]], b = reps[faces[f * 3 + (e + 1) % 3]];
+            if (a == b)
+                continue;
+            auto it = edgeOwner.find(EdgeKey(b, a));
+            if (it != edgeOwner.end() && it->second != f)
+                neighbour = it->second;
+        }
+    }
+}
+
+std::vector<DWORD> PointRepsFromAdjacency(const std::vector<DWORD>& faces, DWORD numVertices,
+                                          const DWORD* adjacency) {
+    const DWORD numFaces = DWORD(faces.size() / 3);
+    PointSets sets(numVertices);
+    auto corner = [&](DWORD f, int k) { return faces[f * 3 + (k % 3)]; };
+    for (DWORD f = 0; f < numFaces; ++f) {
+        for (int e = 0; e < 3; ++e) {
+            const DWORD g = adjacency[f * 3 + e];
+            if (g >= numFaces || g == f)
+                continue;
+            // The neighbour's edge that points back at f runs the other way.
+            for (int k = 0; k < 3; ++k) {
+                if (adjacency[g * 3 + k] != f)
+                    continue;
+                const DWORD a = corner(f, e), b = corner(f, e + 1);
+                const DWORD c = corner(g, k), d = corner(g, k + 1);
+                if (a < numVertices && b < numVertices && c < numVertices && d < numVertices) {
+                    sets.Join(a, d);
+                    sets.Join(b, c);
+                }
+                break;
+            }
+        }
+    }
+    return sets.Reps();
+}
+
+} // namespace fw::d3dx9mesh
