@@ -30,8 +30,11 @@ struct Object {
     std::vector<std::pair<uint32_t, std::string>> strings;
     std::vector<Child> children;
     uint32_t line = 0; // text: line of the identifier; binary: byte offset
+    bool binary = false;
 
     bool Is(std::string_view templ) const;
+    // "Mesh at line 12" or "Mesh at byte 300", for diagnostics.
+    std::string Where() const;
 };
 
 enum class Encoding { Text, Binary };

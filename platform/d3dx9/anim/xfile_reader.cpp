@@ -540,6 +540,7 @@ private:
         m_doc.objects.push_back(std::move(owned));
         object->templateName = identifier;
         object->line = m_lex.LineAt(at);
+        object->binary = m_doc.encoding == Encoding::Binary;
         object->name = m_lex.ReadName();
         Token open = m_lex.Next();
         if (open.kind == Tok::Guid)
