@@ -25,6 +25,11 @@ struct FrameState {
     bool closeRequested = false;
 };
 
+std::function<void(HWND)>& PresentedHook() {
+    static std::function<void(HWND)> hook;
+    return hook;
+}
+
 FrameState& State() {
     static FrameState state;
     return state;
@@ -85,6 +90,10 @@ uint64_t PresentedFrameCount() {
     return State().presented;
 }
 
+void SetFramePresentedHook(std::function<void(HWND)> hook) {
+    PresentedHook() = std::move(hook);
+}
+
 void ResetFrameState() {
     State() = FrameState{};
 }
@@ -121,6 +130,8 @@ void OnFramePresented(HWND hwnd, int width, int height,
         if (target)
             PostMessageA(target, WM_CLOSE, 0, 0);
     }
+    if (PresentedHook())
+        PresentedHook()(hwnd);
 }
 
 } // namespace fw

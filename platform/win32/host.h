@@ -48,6 +48,9 @@ bool WritePng(const std::string& path, int width, int height, const std::vector<
 // Writes the last frame kept for --screenshot if it is not on disk yet (main() calls it
 // after WinMain returns). True when nothing was pending or the file was written.
 bool FlushScreenshot();
+// Tests observe the frame loop here: called at the end of every OnFramePresented with the
+// presenting window (empty function: none).
+void SetFramePresentedHook(std::function<void(HWND)> hook);
 // Frames presented since start (or since ResetFrameState, for tests).
 uint64_t PresentedFrameCount();
 void ResetFrameState();
