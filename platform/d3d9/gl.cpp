@@ -1,0 +1,48 @@
+#include "platform/d3d9/gl.h"
+
+#include "platform/win32/host.h"
+
+#include <SDL.h>
+
+namespace fw::d3d9 {
+
+namespace {
+
+template <typename T> void Resolve(T& slot, const char* name) {
+    slot = reinterpret_cast<T>(SDL_GL_GetProcAddress(name));
+}
+
+GlFunctions Load() {
+    LibraryScope scope;
+    GlFunctions f;
+    Resolve(f.ActiveTexture, "glActiveTexture");
+    Resolve(f.ClientActiveTexture, "glClientActiveTexture");
+    Resolve(f.MultiTexCoord4f, "glMultiTexCoord4f");
+    Resolve(f.CompressedTexImage2D, "glCompressedTexImage2D");
+    Resolve(f.GenBuffers, "glGenBuffers");
+    Resolve(f.DeleteBuffers, "glDeleteBuffers");
+    Resolve(f.BindBuffer, "glBindBuffer");
+    Resolve(f.BufferData, "glBufferData");
+    Resolve(f.BufferSubData, "glBufferSubData");
+    Resolve(f.BlendEquation, "glBlendEquation");
+    Resolve(f.BlendEquationSeparate, "glBlendEquationSeparate");
+    Resolve(f.BlendFuncSeparate, "glBlendFuncSeparate");
+    Resolve(f.BlendColor, "glBlendColor");
+    Resolve(f.SecondaryColorPointer, "glSecondaryColorPointer");
+    f.s3tc = f.CompressedTexImage2D &&
+             SDL_GL_ExtensionSupported("GL_EXT_texture_compression_s3tc") == SDL_TRUE;
+    f.complete = f.ActiveTexture && f.ClientActiveTexture && f.MultiTexCoord4f && f.GenBuffers &&
+                 f.DeleteBuffers && f.BindBuffer && f.BufferData && f.BufferSubData &&
+                 f.BlendEquation && f.BlendFuncSeparate && f.BlendColor &&
+                 f.BlendEquationSeparate && f.SecondaryColorPointer;
+    return f;
+}
+
+} // namespace
+
+const GlFunctions& Gl() {
+    static const GlFunctions functions = Load();
+    return functions;
+}
+
+} // namespace fw::d3d9

@@ -1,0 +1,32 @@
+// The OpenGL entry points beyond GL 1.1 that the device uses, resolved through SDL once a
+// context is current. Only platform/d3d9 includes this.
+#pragma once
+
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+namespace fw::d3d9 {
+
+struct GlFunctions {
+    PFNGLACTIVETEXTUREPROC ActiveTexture = nullptr;
+    PFNGLCLIENTACTIVETEXTUREARBPROC ClientActiveTexture = nullptr;
+    PFNGLMULTITEXCOORD4FARBPROC MultiTexCoord4f = nullptr;
+    PFNGLCOMPRESSEDTEXIMAGE2DPROC CompressedTexImage2D = nullptr;
+    PFNGLGENBUFFERSPROC GenBuffers = nullptr;
+    PFNGLDELETEBUFFERSPROC DeleteBuffers = nullptr;
+    PFNGLBINDBUFFERPROC BindBuffer = nullptr;
+    PFNGLBUFFERDATAPROC BufferData = nullptr;
+    PFNGLBUFFERSUBDATAPROC BufferSubData = nullptr;
+    PFNGLBLENDEQUATIONPROC BlendEquation = nullptr;
+    PFNGLBLENDEQUATIONSEPARATEPROC BlendEquationSeparate = nullptr;
+    PFNGLBLENDFUNCSEPARATEPROC BlendFuncSeparate = nullptr;
+    PFNGLBLENDCOLORPROC BlendColor = nullptr;
+    PFNGLSECONDARYCOLORPOINTERPROC SecondaryColorPointer = nullptr;
+    bool s3tc = false; // compressed DXT uploads
+    bool complete = false;
+};
+
+// Resolves the entry points (first call with a current context); later calls return the same.
+const GlFunctions& Gl();
+
+} // namespace fw::d3d9

@@ -1,0 +1,63 @@
+#include "platform/d3d9/testing.h"
+
+#include "platform/d3d9/device_core.h"
+#include "platform/d3d9/trace.h"
+
+namespace fw::d3d9 {
+extern bool failDirect3DCreate;
+extern bool failCreateDevice;
+} // namespace fw::d3d9
+
+namespace fw::d3d9test {
+namespace d3d9 = fw::d3d9;
+
+void FailDirect3DCreate(bool fail) {
+    d3d9::failDirect3DCreate = fail;
+}
+void FailCreateDevice(bool fail) {
+    d3d9::failCreateDevice = fail;
+}
+
+void LoseDevice(IDirect3DDevice9* device, int lostPolls) {
+    auto& core = device->core();
+    core.losePending = true;
+    core.lostPolls = lostPolls < 0 ? 0 : lostPolls;
+}
+
+void EnableCallTrace(IDirect3DDevice9* device, bool enable) {
+    device->core().tracing = enable;
+    if (enable)
+        device->core().trace.clear();
+}
+
+std::vector<TracedCall> GetCallTrace(IDirect3DDevice9* device) {
+    return device->core().trace;
+}
+
+void ClearCallTrace(IDirect3DDevice9* device) {
+    device->core().trace.clear();
+}
+
+std::vector<std::string> CallTraceTexts(IDirect3DDevice9* device) {
+    std::vector<std::string> texts;
+    for (const TracedCall& call : device->core().trace)
+        texts.push_back(call.Text());
+    return texts;
+}
+
+int TraceId(IDirect3DResource9* resource) {
+    return d3d9::TraceIdOf(resource);
+}
+
+bool ReadBackBuffer(IDirect3DDevice9* device, int* width, int* height, std::vector<uint8_t>* rgba) {
+    if (!device || !rgba)
+        return false;
+    auto& core = device->core();
+    if (width)
+        *width = int(core.params.BackBufferWidth);
+    if (height)
+        *height = int(core.params.BackBufferHeight);
+    return core.ReadBackBuffer(*rgba);
+}
+
+} // namespace fw::d3d9test
