@@ -135,8 +135,10 @@ int main(int argc, char** argv) {
     case Parse::Run:
         break;
     }
-    if (!PrepareOutputs(options))
-        return 1;
+    if (!PrepareOutputs(options)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
     fw::SetRunOptions(options);
 
     int exitCode = WinMain(GetModuleHandleA(nullptr), nullptr, (LPSTR) "", SW_SHOWDEFAULT);
