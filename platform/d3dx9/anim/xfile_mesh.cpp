@@ -299,7 +299,7 @@ private:
         SourceMesh::Weights bone;
         const std::string* name = c.String();
         uint32_t count = 0;
-        if (!name || !c.Count(count, 2 + 16))
+        if (!name || !c.Count(count, 2))
             return Truncated(o);
         bone.name = *name;
         bone.vertices.resize(count);

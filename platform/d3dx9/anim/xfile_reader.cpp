@@ -31,6 +31,10 @@ bool Object::Is(std::string_view templ) const {
     return EqualsNoCase(templateName, templ);
 }
 
+std::string Object::Where() const {
+    return templateName + (binary ? " at byte " : " at line ") + std::to_string(line);
+}
+
 // ---------------------------------------------------------------------------
 // Cursor
 
