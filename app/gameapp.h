@@ -49,11 +49,11 @@ private:
     ID3DXFont* font;                     // takes part only in device-loss recovery
     bool deviceLost;
 
-    // The scene; all owned.
-    Camera* camera;
-    SkinnedModel* hero;
-    Terrain* terrain;
-    InputDevice* input;
-    int desiredDistance; // camera distance asked for with the mouse wheel
-    int animState;       // index into the hero's animation table
+    // The scene; all owned. Marked until the scene code uses them.
+    [[maybe_unused]] Camera* camera;
+    [[maybe_unused]] SkinnedModel* hero;
+    [[maybe_unused]] Terrain* terrain;
+    [[maybe_unused]] InputDevice* input;
+    [[maybe_unused]] int desiredDistance; // camera distance asked for with the mouse wheel
+    [[maybe_unused]] int animState;       // index into the hero's animation table
 };
