@@ -1,12 +1,26 @@
+#include "core/zqmemory.h"
 #include "core/zqmemory_local.h"
 
 #include "platform/windows.h"
+// The library-scope marker of the platform layer is the one host service used here.
+#include "platform/win32/host.h"
 
+#include <atomic>
 #include <cassert>
 #include <cinttypes>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sched.h>
+#include <unistd.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 MemoryStats g_MemoryStats;
 
@@ -34,7 +48,7 @@ void WriteGuard(unsigned char* at) {
 }
 
 void CountIn(MemoryStats& stats, BlockOwner owner, uint32_t bytes) {
-    if (owner == BlockOwner::Library) {
+    if (owner != BlockOwner::Program) {
         stats.LibraryObjects += 1;
         stats.LibraryBytes += bytes;
         return;
@@ -46,7 +60,7 @@ void CountIn(MemoryStats& stats, BlockOwner owner, uint32_t bytes) {
 }
 
 void CountOut(MemoryStats& stats, uint32_t allocId, uint32_t bytes) {
-    if (allocId == kLibraryBlockId) {
+    if (IsLibraryBlockId(allocId)) {
         stats.LibraryObjects -= 1;
         stats.LibraryBytes -= bytes;
         return;
@@ -56,7 +70,14 @@ void CountOut(MemoryStats& stats, uint32_t allocId, uint32_t bytes) {
 }
 
 uint32_t TakeAllocId(MemoryStats& stats, BlockOwner owner) {
-    return owner == BlockOwner::Library ? kLibraryBlockId : stats.NextAllocId++;
+    switch (owner) {
+    case BlockOwner::Library:
+        return kLibraryBlockId;
+    case BlockOwner::LibraryThread:
+        return kLibraryThreadBlockId;
+    default:
+        return stats.NextAllocId++;
+    }
 }
 
 uintptr_t Address(const void* data) {
@@ -175,6 +196,19 @@ PoolBlockHeader* SlotAt(uintptr_t chunk, uint32_t classSize, uint32_t index) {
                                               index * PoolAllocator::SlotStride(classSize));
 }
 
+// Fills whole 16-byte lines: the slot always has room up to RoundUp16(size) behind the data
+// (stride >= class size + 32), and 0xCC over the rear guard leaves it the guard word. Plain
+// vector stores beat the string instruction the compiler picks for a short memset.
+void FillReleased(unsigned char* data, uint32_t size) {
+#if defined(__SSE2__)
+    const __m128i fill = _mm_set1_epi8(static_cast<char>(kFillByte));
+    for (uint32_t offset = 0; offset < size; offset += 16)
+        _mm_store_si128(reinterpret_cast<__m128i*>(data + offset), fill);
+#else
+    std::memset(data, kFillByte, size);
+#endif
+}
+
 PoolBlockHeader* NextFree(PoolBlockHeader* slot) {
     PoolBlockHeader* next;
     std::memcpy(&next, SlotData(slot), sizeof next);
@@ -232,6 +266,11 @@ PoolBlockHeader* PoolAllocator::NewChunk(uint32_t size) {
 }
 
 void PoolAllocator::Free(void* data, const char* file, int line) {
+    if (CheckRelease(data, file, line))
+        Release(data);
+}
+
+bool PoolAllocator::CheckRelease(void* data, const char* file, int line) {
     auto* bytes = static_cast<unsigned char*>(data);
     auto* h = reinterpret_cast<PoolBlockHeader*>(bytes - sizeof(PoolBlockHeader));
     const uint32_t s = h->size;
@@ -240,13 +279,20 @@ void PoolAllocator::Free(void* data, const char* file, int line) {
     if (s == 0 || s > __max_bytes || h->allocId == kFreeSlotId) {
         MemTrace("Release of pointer(0x%8.8" PRIxPTR ") refused: not a live block\n",
                  Address(data));
-        return;
+        return false;
     }
     if (h->frontGuard != kGuardWord)
         ReportGuardDamage(GuardSide::Front, file, line, h->file, h->line, data, h->allocId);
     if (ReadWord(bytes + s) != kGuardWord)
         ReportGuardDamage(GuardSide::Rear, file, line, h->file, h->line, data, h->allocId);
-    std::memset(bytes, kFillByte, s);
+    return true;
+}
+
+void PoolAllocator::Release(void* data) {
+    auto* bytes = static_cast<unsigned char*>(data);
+    auto* h = reinterpret_cast<PoolBlockHeader*>(bytes - sizeof(PoolBlockHeader));
+    const uint32_t s = h->size;
+    FillReleased(bytes, s);
     CountOut(stats, h->allocId, s);
     const uint32_t i = (s - 1) / 8;
     SetNextFree(h, freeLists[i]);
@@ -258,7 +304,7 @@ void PoolAllocator::ReportChunkLeaks(uintptr_t chunk, uint32_t leak_size) {
     assert(leak_size > 0);
     for (uint32_t k = 0; k < kSlotsPerChunk; ++k) {
         const PoolBlockHeader* slot = SlotAt(chunk, leak_size, k);
-        if (slot->allocId == kFreeSlotId || slot->allocId == kLibraryBlockId)
+        if (slot->allocId == kFreeSlotId || IsLibraryBlockId(slot->allocId))
             continue;
         if (FileUsable(slot->file))
             MemTrace("%s(%d) : Memory leak! There have %d bytes memory had not be delete. Alloc "
@@ -331,14 +377,25 @@ void* LargeBlockList::Allocate(uint32_t size, const char* file, int line, BlockO
 }
 
 void LargeBlockList::Free(void* data, const char* file, int line) {
+    if (CheckRelease(data, file, line))
+        Release(data);
+}
+
+bool LargeBlockList::CheckRelease(void* data, const char* file, int line) {
     auto* bytes = static_cast<unsigned char*>(data);
     auto* h = reinterpret_cast<LargeBlockHeader*>(bytes - sizeof(LargeBlockHeader));
     if (h->frontGuard != kGuardWord) {
         ReportGuardDamage(GuardSide::Front, file, line, h->file, h->line, data, h->allocId);
-        return;
+        return false;
     }
     if (ReadWord(bytes + h->size) != kGuardWord)
         ReportGuardDamage(GuardSide::Rear, file, line, h->file, h->line, data, h->allocId);
+    return true;
+}
+
+void LargeBlockList::Release(void* data) {
+    auto* bytes = static_cast<unsigned char*>(data);
+    auto* h = reinterpret_cast<LargeBlockHeader*>(bytes - sizeof(LargeBlockHeader));
     std::memset(bytes, kFillByte, h->size);
     CountOut(stats, h->allocId, h->size);
     if (h->prev)
@@ -350,7 +407,7 @@ void LargeBlockList::Free(void* data, const char* file, int line) {
 
 void LargeBlockList::ReportLeaks() {
     for (LargeBlockHeader* h = root.next; h; h = h->next) {
-        if (h->allocId == kLibraryBlockId)
+        if (IsLibraryBlockId(h->allocId))
             continue;
         unsigned char* data = LargeData(h);
         const int bytes = static_cast<int>(h->size);
@@ -378,4 +435,293 @@ void LargeBlockList::Close() {
     closed = true;
     MemorySummary(stats);
     ReportLeaks();
+}
+
+// ---- The process-wide tracker ----
+
+int64_t BreakAllocId = -1;
+
+namespace {
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+// A spin lock that the holding thread may take again: a report printed under the lock can
+// reach a sink that allocates. Uncontended it costs one atomic exchange.
+class TrackerLock {
+public:
+    void lock() {
+        const void* self = &threadToken;
+        if (owner.load(std::memory_order_relaxed) == self) {
+            ++depth;
+            return;
+        }
+        for (int spins = 0;; ++spins) {
+            const void* expected = nullptr;
+            if (owner.compare_exchange_weak(expected, self, std::memory_order_acquire,
+                                            std::memory_order_relaxed))
+                break;
+            if (spins < 64)
+                CpuRelax();
+            else
+                sched_yield(); // more threads than cores: let the holder run
+        }
+        depth = 1;
+    }
+    void unlock() {
+        if (--depth == 0)
+            owner.store(nullptr, std::memory_order_release);
+    }
+
+private:
+    static thread_local char threadToken;
+    std::atomic<const void*> owner{nullptr};
+    int depth = 0;
+};
+thread_local char TrackerLock::threadToken;
+
+// Two sets of managers. The program's thread (the process's main thread, where the program
+// runs; other threads belong to the GL driver and SDL) owns the main set and uses it without
+// any atomic operation: its blocks are the program's, or libraries' inside a library scope.
+// Other threads share a second set under a lock; all of its blocks are libraries'. A block of
+// the main set released on another thread is checked there and queued; the main thread
+// finishes the release at its next call (or at the report).
+struct ManagerSet {
+    PoolAllocator* pool = nullptr;
+    LargeBlockList* large = nullptr;
+};
+ManagerSet mainSet;
+ManagerSet threadSet;
+MemoryStats g_ThreadSetStats;
+TrackerLock threadSetLock;
+std::atomic<bool> trackerReady{false};
+
+// Blocks of the main set released on other threads, linked through their first data word.
+std::atomic<void*> remoteReleases{nullptr};
+
+struct LockHold {
+    explicit LockHold(TrackerLock& lock) : lock(lock) { lock.lock(); }
+    ~LockHold() { lock.unlock(); }
+    LockHold(const LockHold&) = delete;
+    LockHold& operator=(const LockHold&) = delete;
+    TrackerLock& lock;
+};
+
+// The managers live in static storage that is never destroyed: the reports run from
+// exit-time handlers, and blocks released after them still find working managers.
+alignas(PoolAllocator) unsigned char poolStorage[2][sizeof(PoolAllocator)];
+alignas(LargeBlockList) unsigned char largeStorage[2][sizeof(LargeBlockList)];
+
+bool IsMainSetBlock(uint32_t allocId) {
+    return allocId != kLibraryThreadBlockId;
+}
+
+uint32_t SizeField(const void* data) {
+    uint32_t size;
+    std::memcpy(&size, static_cast<const unsigned char*>(data) - 8, sizeof size);
+    return size;
+}
+
+uint32_t AllocIdOf(const void* data, uint32_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    if (size <= PoolAllocator::__max_bytes)
+        return reinterpret_cast<const PoolBlockHeader*>(bytes - sizeof(PoolBlockHeader))->allocId;
+    return reinterpret_cast<const LargeBlockHeader*>(bytes - sizeof(LargeBlockHeader))->allocId;
+}
+
+bool CheckRelease(void* data, const char* file, int line) {
+    return SizeField(data) <= PoolAllocator::__max_bytes
+               ? PoolAllocator::CheckRelease(data, file, line)
+               : LargeBlockList::CheckRelease(data, file, line);
+}
+
+void Release(const ManagerSet& set, void* data) {
+    if (SizeField(data) <= PoolAllocator::__max_bytes)
+        set.pool->Release(data);
+    else
+        set.large->Release(data);
+}
+
+void QueueRemoteRelease(void* data) {
+    void* head = remoteReleases.load(std::memory_order_relaxed);
+    do
+        std::memcpy(data, &head, sizeof head);
+    while (!remoteReleases.compare_exchange_weak(head, data, std::memory_order_release,
+                                                 std::memory_order_relaxed));
+}
+
+// Main thread only.
+void FinishRemoteReleases() {
+    void* data = remoteReleases.exchange(nullptr, std::memory_order_acquire);
+    while (data) {
+        void* next;
+        std::memcpy(&next, data, sizeof next);
+        Release(mainSet, data);
+        data = next;
+    }
+}
+
+bool OnMainThread() {
+    // Cached per thread: -1 unknown, 1 the main thread, 0 any other.
+    static thread_local signed char mainThread = -1;
+    if (mainThread < 0)
+        mainThread = gettid() == getpid() ? 1 : 0;
+    return mainThread;
+}
+
+void ClosePool() {
+    FinishRemoteReleases();
+    mainSet.pool->Close();
+}
+
+void CloseLargeBlocks() {
+    FinishRemoteReleases();
+    mainSet.large->Close();
+    MemoryStats libraries = g_MemoryStats;
+    {
+        LockHold hold(threadSetLock);
+        libraries.LibraryObjects += g_ThreadSetStats.LibraryObjects;
+        libraries.LibraryBytes += g_ThreadSetStats.LibraryBytes;
+    }
+    ReportLibraryBlocks(libraries);
+}
+
+ManagerSet ConstructSet(int index, MemoryStats& stats, bool registerReports) {
+    ManagerSet set;
+    set.large = new (largeStorage[index]) LargeBlockList(stats);
+    if (registerReports)
+        std::atexit(CloseLargeBlocks);
+    set.pool = new (poolStorage[index]) PoolAllocator(stats);
+    if (registerReports)
+        std::atexit(ClosePool);
+    return set;
+}
+
+void ReadBreakAllocId() {
+    const char* text = std::getenv("FERROWALK_BREAK_ALLOC");
+    if (!text || !*text)
+        return;
+    char* end = nullptr;
+    const long long id = std::strtoll(text, &end, 10);
+    if (*end != '\0' || id < 0 || id > 0xFFFFFFFFLL) {
+        MemTrace("FERROWALK_BREAK_ALLOC=%s ignored: not an allocation ID\n", text);
+        return;
+    }
+    BreakAllocId = id;
+}
+
+// Reads TracerPid from /proc without the heap: a stop for a debugger that is not there
+// would kill the process with SIGTRAP.
+bool DebuggerAttached() {
+    const int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char status[4096];
+    const ssize_t length = read(fd, status, sizeof status - 1);
+    close(fd);
+    if (length <= 0)
+        return false;
+    status[length] = '\0';
+    const char* tracer = std::strstr(status, "TracerPid:");
+    return tracer && std::strtol(tracer + 10, nullptr, 10) != 0;
+}
+
+void BreakAtAllocation(uint32_t allocId) {
+    if (DebuggerAttached()) {
+        std::raise(SIGTRAP);
+        return;
+    }
+    MemTrace("Alloc ID : %d reached (FERROWALK_BREAK_ALLOC), no debugger attached\n",
+             static_cast<int>(allocId));
+}
+
+} // namespace
+
+MemoryTracker::MemoryTracker() {
+    ReadBreakAllocId();
+    mainSet = ConstructSet(0, g_MemoryStats, true);
+    threadSet = ConstructSet(1, g_ThreadSetStats, false);
+}
+
+PoolAllocator* MemoryTracker::Pool() {
+    return mainSet.pool;
+}
+LargeBlockList* MemoryTracker::LargeBlocks() {
+    return mainSet.large;
+}
+
+const MemoryStats& ThreadSetStats() {
+    return g_ThreadSetStats;
+}
+
+BlockOwner CurrentBlockOwner() {
+    if (!OnMainThread())
+        return BlockOwner::LibraryThread;
+    return fw::InLibraryScope() ? BlockOwner::Library : BlockOwner::Program;
+}
+
+namespace {
+
+void EnsureTracker() {
+    if (trackerReady.load(std::memory_order_acquire))
+        return;
+    LockHold hold(threadSetLock);
+    if (!trackerReady.load(std::memory_order_relaxed)) {
+        static MemoryTracker tracker;
+        trackerReady.store(true, std::memory_order_release);
+    }
+}
+
+void* Allocate(const ManagerSet& set, uint32_t size, const char* file, int line, BlockOwner owner) {
+    return size <= PoolAllocator::__max_bytes ? set.pool->Allocate(size, file, line, owner)
+                                              : set.large->Allocate(size, file, line, owner);
+}
+
+} // namespace
+
+void* TrackedAlloc(std::size_t size, const char* file, int line) {
+    EnsureTracker();
+    if (size > LargeBlockList::kLargestSize) {
+        MemTrace("Allocation of %zu bytes refused: too large to track\n", size);
+        return nullptr;
+    }
+    const uint32_t bytes = static_cast<uint32_t>(size);
+    const BlockOwner owner = CurrentBlockOwner();
+    void* data;
+    if (owner == BlockOwner::LibraryThread) {
+        LockHold hold(threadSetLock);
+        data = Allocate(threadSet, bytes, file, line, owner);
+    } else {
+        if (remoteReleases.load(std::memory_order_relaxed))
+            FinishRemoteReleases();
+        if (owner == BlockOwner::Program &&
+            static_cast<int64_t>(g_MemoryStats.NextAllocId) == BreakAllocId)
+            BreakAtAllocation(g_MemoryStats.NextAllocId);
+        data = Allocate(mainSet, bytes, file, line, owner);
+    }
+    if (!data)
+        MemTrace("Allocation of %zu bytes failed: out of memory\n", size);
+    return data;
+}
+
+void TrackedFree(void* pointer, const char* file, int line) {
+    if (!pointer || !trackerReady.load(std::memory_order_acquire))
+        return; // null, or nothing was ever allocated here: not one of ours
+    const uint32_t size = SizeField(pointer);
+    const uint32_t allocId = AllocIdOf(pointer, size);
+    if (!IsMainSetBlock(allocId)) {
+        LockHold hold(threadSetLock);
+        if (CheckRelease(pointer, file, line))
+            Release(threadSet, pointer);
+    } else if (OnMainThread()) {
+        if (remoteReleases.load(std::memory_order_relaxed))
+            FinishRemoteReleases();
+        if (CheckRelease(pointer, file, line))
+            Release(mainSet, pointer);
+    } else if (CheckRelease(pointer, file, line)) {
+        QueueRemoteRelease(pointer);
+    }
 }

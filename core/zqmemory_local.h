@@ -21,15 +21,21 @@
 constexpr uint32_t kGuardWord = 0xCCCCCCCCu;
 constexpr unsigned char kFillByte = 0xCC;
 constexpr uint32_t kFreeSlotId = 0xFFFFFFFFu;
-// Blocks that libraries (the GL driver, SDL) allocate carry this ID instead of a serial one:
-// they are counted apart and never listed as the program's leaks.
+// Blocks that libraries (the GL driver, SDL) allocate carry one of these IDs instead of a
+// serial one: they are counted apart and never listed as the program's leaks. The second
+// marks blocks allocated on threads other than the program's, which live in managers of
+// their own (see tracker.cpp).
 constexpr uint32_t kLibraryBlockId = 0xFFFFFFFEu;
+constexpr uint32_t kLibraryThreadBlockId = 0xFFFFFFFDu;
+constexpr bool IsLibraryBlockId(uint32_t id) {
+    return id == kLibraryBlockId || id == kLibraryThreadBlockId;
+}
 
 constexpr uint32_t RoundUp8(uint32_t n) {
     return (n + 7) & ~7u;
 }
 
-enum class BlockOwner { Program, Library };
+enum class BlockOwner { Program, Library, LibraryThread };
 enum class GuardSide { Front, Rear };
 
 // Module-wide statistics; the program's blocks only, libraries' blocks in the last two.
@@ -113,6 +119,10 @@ public:
                    BlockOwner owner = BlockOwner::Program);
     // data as returned by Allocate; file/line name the release site (null, 0: plain).
     void Free(void* data, const char* file, int line);
+    // Free in two steps, for a block released on another thread: the checks and their
+    // reports (false: the block must not be released), then the release itself.
+    static bool CheckRelease(void* data, const char* file, int line);
+    void Release(void* data);
     // The end-of-process report: summary, one line per live program block; then the chunks
     // without live blocks go back to the heap. Later calls keep working on fresh chunks.
     void Close();
@@ -162,6 +172,8 @@ public:
                    BlockOwner owner = BlockOwner::Program);
     // A damaged front guard is reported and keeps the block live (its header is suspect).
     void Free(void* data, const char* file, int line);
+    static bool CheckRelease(void* data, const char* file, int line);
+    void Release(void* data);
     // One line per live program block, newest first, with its guard lines. Blocks stay.
     void ReportLeaks();
     // The end-of-process report (summary, then leaks), once.
@@ -188,3 +200,5 @@ public:
 // Who owns a block allocated now on this thread: the program's thread is the process's
 // main thread; blocks from other threads or inside an SDL/GL call belong to libraries.
 BlockOwner CurrentBlockOwner();
+// The figures of the blocks that other threads than the program's hold (libraries' only).
+const MemoryStats& ThreadSetStats();

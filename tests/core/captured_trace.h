@@ -9,7 +9,10 @@
 
 class CapturedTrace {
 public:
-    CapturedTrace() : previous(SetMemTraceSink(&Append)) { Text().clear(); }
+    CapturedTrace() : previous(SetMemTraceSink(&Append)) {
+        Text().clear();
+        Text().reserve(8192); // keeps the tests' own figures steady while capturing
+    }
     ~CapturedTrace() { SetMemTraceSink(previous); }
     CapturedTrace(const CapturedTrace&) = delete;
     CapturedTrace& operator=(const CapturedTrace&) = delete;

@@ -101,25 +101,53 @@ TEST(GlobalOperators, AbsurdSizesFailCleanly) {
 
 TEST(BlockOwnership, OtherThreadsAndLibraryScopesAllocateForLibraries) {
     const MemoryStats before = g_MemoryStats;
+    const MemoryStats threadsBefore = ThreadSetStats();
     void* fromThread = nullptr;
-    std::thread([&] { fromThread = TrackedAlloc(100, nullptr, 0); }).join();
+    std::thread thread([&] { fromThread = TrackedAlloc(100, nullptr, 0); });
+    thread.join();
     void* inScope;
     {
         fw::LibraryScope scope;
         inScope = TrackedAlloc(1000, nullptr, 0);
     }
-    EXPECT_EQ(g_MemoryStats.LibraryObjects - before.LibraryObjects, 2);
-    EXPECT_EQ(g_MemoryStats.LibraryBytes - before.LibraryBytes, 100u + 1000);
-    EXPECT_EQ(g_MemoryStats.NextAllocId, before.NextAllocId + 1); // the std::thread's state
-    EXPECT_EQ(g_MemoryStats.LiveBytes, before.LiveBytes);
-    TrackedFree(fromThread, nullptr, 0); // released by the program's thread: still the library's
+    const MemoryStats after = g_MemoryStats;
+    const MemoryStats threadsAfter = ThreadSetStats();
+    TrackedFree(fromThread, nullptr, 0); // released by the program's thread: still a library's
     std::thread([&] { TrackedFree(inScope, nullptr, 0); }).join();
+    TrackedFree(TrackedAlloc(1, nullptr, 0), nullptr, 0); // finishes the queued release
+
+    EXPECT_EQ(threadsAfter.LibraryObjects - threadsBefore.LibraryObjects, 1);
+    EXPECT_EQ(threadsAfter.LibraryBytes - threadsBefore.LibraryBytes, 100u);
+    EXPECT_EQ(after.LibraryObjects - before.LibraryObjects, 1);
+    EXPECT_EQ(after.LibraryBytes - before.LibraryBytes, 1000u);
+    EXPECT_EQ(after.NextAllocId, before.NextAllocId + 1); // the std::thread's own state
+    EXPECT_EQ(ThreadSetStats().LibraryObjects, threadsBefore.LibraryObjects);
     EXPECT_EQ(g_MemoryStats.LibraryObjects, before.LibraryObjects);
     EXPECT_EQ(g_MemoryStats.LibraryBytes, before.LibraryBytes);
 }
 
-TEST(BlockOwnership, ManyThreadsAllocatingAtOnceKeepEveryBlockIntact) {
+TEST(BlockOwnership, ProgramBlocksReleasedOnAnotherThreadAreCountedOut) {
+    CapturedTrace trace;
     const MemoryStats before = g_MemoryStats;
+    const std::size_t sizes[] = {1, 7, 100, 256, 257, 5000};
+    char* blocks[6];
+    for (int k = 0; k < 6; ++k)
+        blocks[k] = static_cast<char*>(TrackedAlloc(sizes[k], nullptr, 0));
+    blocks[1][7] = 0; // the rear guard is checked on the releasing thread
+    const std::string address = Hex(blocks[1]);
+    std::thread([&] {
+        for (char* block : blocks)
+            TrackedFree(block, nullptr, 0);
+    }).join();
+    EXPECT_EQ(trace.Lines().size(), 1u);
+    EXPECT_NE(trace.All().find("Verify pointer(" + address + ") failed!"), std::string::npos);
+    TrackedFree(TrackedAlloc(8, nullptr, 0), nullptr, 0); // finishes the queued releases
+    EXPECT_EQ(g_MemoryStats.LiveObjects, before.LiveObjects);
+    EXPECT_EQ(g_MemoryStats.LiveBytes, before.LiveBytes);
+}
+
+TEST(BlockOwnership, ManyThreadsAllocatingAtOnceKeepEveryBlockIntact) {
+    const MemoryStats before = ThreadSetStats();
     constexpr int kThreads = 6;
     constexpr int kRounds = 3000;
     std::atomic<int> damaged{0};
@@ -159,8 +187,8 @@ TEST(BlockOwnership, ManyThreadsAllocatingAtOnceKeepEveryBlockIntact) {
     for (auto& slot : handOver)
         TrackedFree(slot.load(), nullptr, 0);
     EXPECT_EQ(damaged.load(), 0);
-    EXPECT_EQ(g_MemoryStats.LibraryObjects, before.LibraryObjects);
-    EXPECT_EQ(g_MemoryStats.LibraryBytes, before.LibraryBytes);
+    EXPECT_EQ(ThreadSetStats().LibraryObjects, before.LibraryObjects);
+    EXPECT_EQ(ThreadSetStats().LibraryBytes, before.LibraryBytes);
 }
 
 TEST(GuardReport, GlobalReleaseReportsThroughASinkThatAllocates) {
