@@ -90,9 +90,10 @@ HRESULT ID3DXFont::OnResetDevice() {
 
 HRESULT WINAPI D3DXCreateFontIndirectA(IDirect3DDevice9* pDevice, const D3DXFONT_DESCA* pDesc,
                                        ID3DXFont** ppFont) {
+    if (ppFont)
+        *ppFont = nullptr;
     if (!pDevice || !pDesc || !ppFont)
         return D3DERR_INVALIDCALL;
-    *ppFont = nullptr;
     if (std::memchr(pDesc->FaceName, '\0', LF_FACESIZE) == nullptr)
         return D3DERR_INVALIDCALL;
     auto impl = std::make_unique<ID3DXFont::Impl>();
