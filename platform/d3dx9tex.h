@@ -53,8 +53,8 @@ HRESULT WINAPI D3DXGetImageInfoFromFileA(LPCSTR pSrcFile, D3DXIMAGE_INFO* pSrcIn
 
 // D3DX_DEFAULT everywhere: format from the file, sizes rounded up to powers of two, a full
 // mip chain (the file's own DDS levels, then box-filtered ones), D3DPOOL_MANAGED.
-// A missing file fails with D3DERR_NOTAVAILABLE; a damaged or unsupported one with
-// D3DXERR_INVALIDDATA; either prints one line naming the file and the reason.
+// A missing, damaged or unsupported file fails with D3DXERR_INVALIDDATA (as D3DX does) and
+// prints one line naming the file and the reason.
 HRESULT WINAPI D3DXCreateTextureFromFileA(LPDIRECT3DDEVICE9 pDevice, LPCSTR pSrcFile,
                                           LPDIRECT3DTEXTURE9* ppTexture);
 

@@ -1,0 +1,259 @@
+#include "platform/d3dx9/tex/image.h"
+
+#include "platform/d3d9/formats.h"
+#include "platform/d3dx9/tex/dds.h"
+
+#include <algorithm>
+#include <cstring>
+
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#define STBI_ONLY_BMP
+#define STBI_ONLY_TGA
+#define STBI_ONLY_JPEG
+#define STBI_NO_STDIO
+#define STBI_MAX_DIMENSIONS 16384
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
+#endif
+#include <stb/stb_image.h>
+#define STB_IMAGE_RESIZE_STATIC
+#define STB_IMAGE_RESIZE_IMPLEMENTATION
+#include <stb/stb_image_resize.h>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+namespace fw::d3dx9 {
+
+namespace {
+
+D3DXIMAGE_FILEFORMAT ContainerOf(const uint8_t* data, size_t size) {
+    static const uint8_t png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (size >= 8 && std::memcmp(data, png, 8) == 0)
+        return D3DXIFF_PNG;
+    if (size >= 2 && data[0] == 'B' && data[1] == 'M')
+        return D3DXIFF_BMP;
+    if (size >= 2 && data[0] == 0xff && data[1] == 0xd8)
+        return D3DXIFF_JPG;
+    return D3DXIFF_TGA; // the one container without a signature
+}
+
+// The byte-per-channel formats, which filter channel by channel without decoding.
+int ByteChannels(D3DFORMAT format) {
+    switch (format) {
+    case D3DFMT_L8:
+    case D3DFMT_A8:
+        return 1;
+    case D3DFMT_A8L8:
+        return 2;
+    case D3DFMT_R8G8B8:
+        return 3;
+    case D3DFMT_A8R8G8B8:
+    case D3DFMT_X8R8G8B8:
+    case D3DFMT_A8B8G8R8:
+    case D3DFMT_X8B8G8R8:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+bool ToRgba(const Level& level, std::vector<uint8_t>& rgba) {
+    rgba.resize(size_t(level.width) * level.height * 4);
+    return d3d9::DecodeToRgba(level.format, level.bytes.data(),
+                              d3d9::RowPitch(level.format, level.width), level.width, level.height,
+                              rgba.data());
+}
+
+bool FromRgba(const std::vector<uint8_t>& rgba, D3DFORMAT format, UINT width, UINT height,
+              Level& out) {
+    out.format = format;
+    out.width = width;
+    out.height = height;
+    out.bytes.assign(d3d9::LevelBytes(format, width, height), 0);
+    return d3d9::EncodeFromRgba(format, rgba.data(), width, height, out.bytes.data());
+}
+
+void BoxFilterBytes(const BYTE* src, UINT w, UINT h, int channels, BYTE* dst, UINT nw, UINT nh) {
+    for (UINT y = 0; y < nh; ++y) {
+        UINT y0 = std::min(2 * y, h - 1), y1 = std::min(2 * y + 1, h - 1);
+        for (UINT x = 0; x < nw; ++x) {
+            UINT x0 = std::min(2 * x, w - 1), x1 = std::min(2 * x + 1, w - 1);
+            for (int c = 0; c < channels; ++c) {
+                unsigned sum = src[(size_t(y0) * w + x0) * channels + c] +
+                               src[(size_t(y0) * w + x1) * channels + c] +
+                               src[(size_t(y1) * w + x0) * channels + c] +
+                               src[(size_t(y1) * w + x1) * channels + c];
+                dst[(size_t(y) * nw + x) * channels + c] = BYTE((sum + 2) / 4);
+            }
+        }
+    }
+}
+
+bool DecodeDds(const uint8_t* data, size_t size, bool headerOnly, SourceImage& image,
+               std::string& error) {
+    DdsImage dds;
+    UINT levelCount = 0;
+    if (!ParseDdsHeader(data, size, dds, levelCount, error))
+        return false;
+    if (!headerOnly && !ParseDds(data, size, dds, error))
+        return false;
+    image.info = {dds.width, dds.height, 1, levelCount, dds.format, D3DRTYPE_TEXTURE, D3DXIFF_DDS};
+    for (UINT i = 0; i < dds.levels.size(); ++i)
+        image.levels.push_back({dds.format, std::max(1u, dds.width >> i),
+                                std::max(1u, dds.height >> i), std::move(dds.levels[i])});
+    return true;
+}
+
+} // namespace
+
+UINT NextPowerOfTwo(UINT value) {
+    UINT power = 1;
+    while (power < value && power < (1u << 31))
+        power <<= 1;
+    return power;
+}
+
+D3DFORMAT TextureFormatFor(D3DFORMAT fileFormat) {
+    if (fileFormat == D3DFMT_R8G8B8)
+        return D3DFMT_X8R8G8B8; // devices do not create 24-bit textures
+    return d3d9::DescribeFormat(fileFormat).known ? fileFormat : D3DFMT_A8R8G8B8;
+}
+
+bool DecodeImage(const uint8_t* data, size_t size, bool headerOnly, SourceImage& image,
+                 std::string& error) {
+    image = {};
+    if (!data || size == 0) {
+        error = "empty file";
+        return false;
+    }
+    if (IsDds(data, size))
+        return DecodeDds(data, size, headerOnly, image, error);
+    if (size > size_t(INT32_MAX)) {
+        error = "file too large";
+        return false;
+    }
+    int w = 0, h = 0, channels = 0;
+    if (!stbi_info_from_memory(data, int(size), &w, &h, &channels)) {
+        error = std::string("not a readable image (") + stbi_failure_reason() + ")";
+        return false;
+    }
+    if (w <= 0 || h <= 0 || UINT(w) > kMaxImageSide || UINT(h) > kMaxImageSide) {
+        error = "unsupported size " + std::to_string(w) + " x " + std::to_string(h);
+        return false;
+    }
+    D3DXIMAGE_FILEFORMAT container = ContainerOf(data, size);
+    static const D3DFORMAT kFileFormats[5] = {D3DFMT_UNKNOWN, D3DFMT_L8, D3DFMT_A8L8, D3DFMT_R8G8B8,
+                                              D3DFMT_A8R8G8B8};
+    image.info = {UINT(w),          UINT(h),  1, 1, kFileFormats[std::clamp(channels, 1, 4)],
+                  D3DRTYPE_TEXTURE, container};
+    if (headerOnly)
+        return true;
+
+    // Decode as the file's channels; three become four (BGRX) for X8R8G8B8.
+    int wanted = channels == 3 ? 4 : std::clamp(channels, 1, 4);
+    int gotW = 0, gotH = 0, gotChannels = 0;
+    stbi_uc* pixels = stbi_load_from_memory(data, int(size), &gotW, &gotH, &gotChannels, wanted);
+    if (!pixels) {
+        error = std::string("corrupt image data (") + stbi_failure_reason() + ")";
+        return false;
+    }
+    Level level;
+    level.width = UINT(gotW);
+    level.height = UINT(gotH);
+    size_t count = size_t(gotW) * gotH;
+    if (wanted == 4) {
+        bool opaque = true;
+        for (size_t i = 0; i < count; ++i)
+            opaque = opaque && pixels[i * 4 + 3] == 255;
+        // A 32-bit BMP's fourth byte is padding unless some pixel uses it.
+        if (channels == 4 && container == D3DXIFF_BMP && opaque)
+            image.info.Format = D3DFMT_X8R8G8B8;
+        level.format = channels == 3 || image.info.Format == D3DFMT_X8R8G8B8 ? D3DFMT_X8R8G8B8
+                                                                             : D3DFMT_A8R8G8B8;
+        level.bytes.resize(count * 4);
+        for (size_t i = 0; i < count; ++i) {
+            const stbi_uc* p = pixels + i * 4;
+            BYTE* q = level.bytes.data() + i * 4;
+            q[0] = p[2], q[1] = p[1], q[2] = p[0];
+            q[3] = level.format == D3DFMT_X8R8G8B8 ? 255 : p[3];
+        }
+    } else {
+        level.format = wanted == 1 ? D3DFMT_L8 : D3DFMT_A8L8;
+        level.bytes.assign(pixels, pixels + count * size_t(wanted));
+    }
+    stbi_image_free(pixels);
+    image.levels.push_back(std::move(level));
+    return true;
+}
+
+bool ConvertLevel(const Level& source, D3DFORMAT format, Level& out) {
+    if (source.format == format) {
+        out = source;
+        return true;
+    }
+    std::vector<uint8_t> rgba;
+    return ToRgba(source, rgba) && FromRgba(rgba, format, source.width, source.height, out);
+}
+
+bool ResizeLevel(const Level& source, UINT width, UINT height, Level& out) {
+    if (source.width == width && source.height == height) {
+        out = source;
+        return true;
+    }
+    int channels = ByteChannels(source.format);
+    const BYTE* input = source.bytes.data();
+    std::vector<uint8_t> rgba;
+    if (!channels) {
+        if (!ToRgba(source, rgba))
+            return false;
+        input = rgba.data();
+        channels = 4;
+    }
+    std::vector<uint8_t> resized(size_t(width) * height * channels);
+    int ok = stbir_resize_uint8_generic(
+        input, int(source.width), int(source.height), int(source.width) * channels, resized.data(),
+        int(width), int(height), int(width) * channels, channels, STBIR_ALPHA_CHANNEL_NONE, 0,
+        STBIR_EDGE_CLAMP, STBIR_FILTER_TRIANGLE, STBIR_COLORSPACE_LINEAR, nullptr);
+    if (!ok)
+        return false;
+    if (ByteChannels(source.format)) {
+        out = {source.format, width, height, std::move(resized)};
+        return true;
+    }
+    return FromRgba(resized, source.format, width, height, out);
+}
+
+Level BoxFilterHalf(const Level& source) {
+    UINT nw = std::max(1u, source.width / 2), nh = std::max(1u, source.height / 2);
+    Level out{source.format, nw, nh, {}};
+    if (int channels = ByteChannels(source.format)) {
+        out.bytes.resize(size_t(nw) * nh * channels);
+        BoxFilterBytes(source.bytes.data(), source.width, source.height, channels, out.bytes.data(),
+                       nw, nh);
+        return out;
+    }
+    std::vector<uint8_t> rgba, half(size_t(nw) * nh * 4);
+    if (!ToRgba(source, rgba))
+        return out;
+    BoxFilterBytes(rgba.data(), source.width, source.height, 4, half.data(), nw, nh);
+    FromRgba(half, source.format, nw, nh, out);
+    return out;
+}
+
+bool ApplyColorKey(Level& level, D3DCOLOR colorKey) {
+    std::vector<uint8_t> rgba;
+    if (!ToRgba(level, rgba))
+        return false;
+    const uint8_t key[4] = {uint8_t(colorKey >> 16), uint8_t(colorKey >> 8), uint8_t(colorKey),
+                            uint8_t(colorKey >> 24)};
+    for (size_t i = 0; i < rgba.size(); i += 4)
+        if (std::memcmp(&rgba[i], key, 4) == 0)
+            std::memset(&rgba[i], 0, 4);
+    return FromRgba(rgba, level.format, level.width, level.height, level);
+}
+
+} // namespace fw::d3dx9

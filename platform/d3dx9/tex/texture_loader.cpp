@@ -1,0 +1,210 @@
+// D3DXCreateTextureFromFile*: decode, size, convert, fill the file's levels and box-filter
+// the rest of the chain, as D3DX does with its defaults.
+#include "platform/d3d9/formats.h"
+#include "platform/d3dx9/tex/image.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace fw::d3dx9 {
+
+namespace {
+
+constexpr uintmax_t kMaxFileBytes = 256u << 20;
+
+void Report(const char* function, const std::string& name, const std::string& reason) {
+    std::string line = std::string(function) + ": \"" + name + "\": " + reason + "\n";
+    OutputDebugStringA(line.c_str());
+}
+
+bool ReadWholeFile(const char* path, std::vector<uint8_t>& bytes, std::string& error) {
+    std::error_code ec;
+    auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status)) {
+        error = "file not found";
+        return false;
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        error = "not a regular file";
+        return false;
+    }
+    uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec || size > kMaxFileBytes) {
+        error = ec ? "cannot read the file size" : "file too large";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    bytes.resize(size_t(size));
+    if (!in || !in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size))) {
+        error = "cannot read the file";
+        return false;
+    }
+    return true;
+}
+
+// The format a colour key needs: one with alpha.
+D3DFORMAT WithAlpha(D3DFORMAT format) {
+    switch (format) {
+    case D3DFMT_X8R8G8B8:
+        return D3DFMT_A8R8G8B8;
+    case D3DFMT_X8B8G8R8:
+        return D3DFMT_A8B8G8R8;
+    case D3DFMT_L8:
+        return D3DFMT_A8L8;
+    case D3DFMT_R5G6B5:
+    case D3DFMT_X1R5G5B5:
+        return D3DFMT_A1R5G5B5;
+    case D3DFMT_X4R4G4B4:
+        return D3DFMT_A4R4G4B4;
+    default:
+        return format;
+    }
+}
+
+UINT ResolveSide(UINT requested, UINT fileSide) {
+    UINT side = requested;
+    if (requested == D3DX_DEFAULT)
+        side = NextPowerOfTwo(fileSide);
+    else if (requested == 0 || requested == D3DX_DEFAULT_NONPOW2)
+        side = fileSide;
+    return std::min(side, kMaxImageSide);
+}
+
+bool WriteLevel(IDirect3DTexture9* texture, UINT index, const Level& level) {
+    D3DLOCKED_RECT rect;
+    if (FAILED(texture->LockRect(index, &rect, nullptr, 0)))
+        return false;
+    UINT rowBytes = d3d9::RowPitch(level.format, level.width);
+    UINT rows = d3d9::RowCount(level.format, level.height);
+    for (UINT row = 0; row < rows; ++row)
+        std::memcpy(static_cast<BYTE*>(rect.pBits) + size_t(row) * rect.Pitch,
+                    level.bytes.data() + size_t(row) * rowBytes, rowBytes);
+    texture->UnlockRect(index);
+    return true;
+}
+
+HRESULT CreateFromMemory(const char* function, const std::string& name, IDirect3DDevice9* device,
+                         const uint8_t* data, size_t size, UINT width, UINT height, UINT mipLevels,
+                         DWORD usage, D3DFORMAT format, D3DPOOL pool, D3DCOLOR colorKey,
+                         D3DXIMAGE_INFO* info, IDirect3DTexture9** texture) {
+    SourceImage source;
+    std::string error;
+    if (!DecodeImage(data, size, false, source, error)) {
+        Report(function, name, error);
+        return D3DXERR_INVALIDDATA;
+    }
+    const D3DXIMAGE_INFO& file = source.info;
+    if (format == D3DFMT_UNKNOWN || UINT(format) == D3DX_DEFAULT) {
+        format = TextureFormatFor(file.Format);
+        if (colorKey)
+            format = WithAlpha(format);
+    } else if (!d3d9::DescribeFormat(format).known) {
+        Report(function, name, "texture format " + std::to_string(format) + " is not supported");
+        return D3DERR_INVALIDCALL;
+    }
+    UINT w = ResolveSide(width, file.Width), h = ResolveSide(height, file.Height);
+    UINT fullChain = d3d9::FullChainLength(w, h);
+    UINT levels = mipLevels == D3DX_DEFAULT || mipLevels == 0 ? fullChain
+                  : mipLevels == D3DX_FROM_FILE               ? file.MipLevels
+                                                              : mipLevels;
+    levels = std::clamp(levels, 1u, fullChain);
+
+    HRESULT hr = device->CreateTexture(w, h, levels, usage, format, pool, texture, nullptr);
+    if (FAILED(hr)) {
+        Report(function, name,
+               "the device refused a " + std::to_string(w) + " x " + std::to_string(h) +
+                   " texture");
+        return hr;
+    }
+    // The file's own levels are used while they match the texture's sizes; the rest of
+    // the chain is box-filtered from the level above.
+    bool fileSized = w == file.Width && h == file.Height;
+    Level previous;
+    for (UINT i = 0; i < levels; ++i) {
+        Level level;
+        bool ok = true;
+        if (i == 0 || (fileSized && i < source.levels.size())) {
+            Level converted;
+            const Level& from = source.levels[fileSized ? i : 0];
+            ok = ConvertLevel(from, format, converted) &&
+                 ResizeLevel(converted, std::max(1u, w >> i), std::max(1u, h >> i), level) &&
+                 (!colorKey || ApplyColorKey(level, colorKey));
+        } else {
+            level = BoxFilterHalf(previous);
+        }
+        if (!ok || !WriteLevel(*texture, i, level)) {
+            (*texture)->Release();
+            *texture = nullptr;
+            Report(function, name, "cannot convert the image to format " + std::to_string(format));
+            return D3DERR_INVALIDCALL;
+        }
+        previous = std::move(level);
+    }
+    if (info)
+        *info = file;
+    return D3D_OK;
+}
+
+} // namespace
+
+} // namespace fw::d3dx9
+
+using namespace fw::d3dx9;
+
+HRESULT WINAPI D3DXGetImageInfoFromFileA(LPCSTR pSrcFile, D3DXIMAGE_INFO* pSrcInfo) {
+    if (!pSrcFile || !pSrcInfo)
+        return D3DERR_INVALIDCALL;
+    std::vector<uint8_t> bytes;
+    std::string error;
+    SourceImage image;
+    if (!ReadWholeFile(pSrcFile, bytes, error) ||
+        !DecodeImage(bytes.data(), bytes.size(), true, image, error)) {
+        Report("D3DXGetImageInfoFromFile", pSrcFile, error);
+        return D3DXERR_INVALIDDATA;
+    }
+    *pSrcInfo = image.info;
+    return D3D_OK;
+}
+
+HRESULT WINAPI D3DXCreateTextureFromFileExA(LPDIRECT3DDEVICE9 pDevice, LPCSTR pSrcFile, UINT Width,
+                                            UINT Height, UINT MipLevels, DWORD Usage,
+                                            D3DFORMAT Format, D3DPOOL Pool, DWORD, DWORD,
+                                            D3DCOLOR ColorKey, D3DXIMAGE_INFO* pSrcInfo,
+                                            PALETTEENTRY*, LPDIRECT3DTEXTURE9* ppTexture) {
+    const char* function = "D3DXCreateTextureFromFile";
+    if (ppTexture)
+        *ppTexture = nullptr;
+    if (!pDevice || !pSrcFile || !ppTexture)
+        return D3DERR_INVALIDCALL;
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!ReadWholeFile(pSrcFile, bytes, error)) {
+        Report(function, pSrcFile, error);
+        return D3DXERR_INVALIDDATA;
+    }
+    return CreateFromMemory(function, pSrcFile, pDevice, bytes.data(), bytes.size(), Width, Height,
+                            MipLevels, Usage, Format, Pool, ColorKey, pSrcInfo, ppTexture);
+}
+
+HRESULT WINAPI D3DXCreateTextureFromFileA(LPDIRECT3DDEVICE9 pDevice, LPCSTR pSrcFile,
+                                          LPDIRECT3DTEXTURE9* ppTexture) {
+    return D3DXCreateTextureFromFileExA(pDevice, pSrcFile, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT,
+                                        0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, D3DX_DEFAULT,
+                                        D3DX_DEFAULT, 0, nullptr, nullptr, ppTexture);
+}
+
+HRESULT WINAPI D3DXCreateTextureFromFileInMemory(LPDIRECT3DDEVICE9 pDevice, LPCVOID pSrcData,
+                                                 UINT SrcDataSize, LPDIRECT3DTEXTURE9* ppTexture) {
+    if (ppTexture)
+        *ppTexture = nullptr;
+    if (!pDevice || !pSrcData || !ppTexture)
+        return D3DERR_INVALIDCALL;
+    return CreateFromMemory("D3DXCreateTextureFromFileInMemory", "<memory>", pDevice,
+                            static_cast<const uint8_t*>(pSrcData), SrcDataSize, D3DX_DEFAULT,
+                            D3DX_DEFAULT, D3DX_DEFAULT, 0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, 0,
+                            nullptr, ppTexture);
+}
