@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -111,6 +112,76 @@ inline std::string WriteTempFile(const std::string& name, const std::vector<uint
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
     return path;
+}
+
+} // namespace xtest
+
+namespace xtest {
+
+// The binary twin of a text .X file: names, strings and braces token for token, and
+// each run of numbers as integer and float lists (as exporters write them, lists run
+// across member boundaries). Templates are left out; the loader knows its own.
+inline std::vector<uint8_t> TextToBinary(const std::string& text, bool doubles = false) {
+    BinaryWriter w(doubles);
+    std::vector<uint32_t> ints;
+    std::vector<double> floats;
+    const auto flush = [&] {
+        if (!ints.empty())
+            w.Ints(ints);
+        if (!floats.empty())
+            w.Floats(floats);
+        ints.clear();
+        floats.clear();
+    };
+    size_t i = 16;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == ',' || c == ';') {
+            ++i;
+        } else if (c == '{' || c == '}') {
+            flush();
+            c == '{' ? w.Open() : w.Close();
+            ++i;
+        } else if (c == '<') {
+            i = text.find('>', i) + 1;
+        } else if (c == '"') {
+            flush();
+            const size_t end = text.find('"', i + 1);
+            w.String(text.substr(i + 1, end - i - 1));
+            i = end + 1;
+        } else if (isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '.') {
+            size_t end = i;
+            while (end < text.size() && (isalnum(static_cast<unsigned char>(text[end])) ||
+                                         text[end] == '.' || text[end] == '-' || text[end] == '+'))
+                ++end;
+            const std::string number = text.substr(i, end - i);
+            if (number.find_first_of(".-eE") == std::string::npos) {
+                if (!floats.empty())
+                    flush();
+                ints.push_back(uint32_t(std::stoul(number)));
+            } else {
+                if (!ints.empty())
+                    flush();
+                floats.push_back(std::stod(number));
+            }
+            i = end;
+        } else {
+            flush();
+            size_t end = i;
+            while (end < text.size() && (isalnum(static_cast<unsigned char>(text[end])) ||
+                                         text[end] == '_' || text[end] == '.' || text[end] == '-'))
+                ++end;
+            const std::string name = text.substr(i, end - i);
+            if (name == "template") { // skip the whole declaration
+                i = text.find('}', end) + 1;
+                continue;
+            }
+            w.Name(name);
+            i = end;
+        }
+    }
+    flush();
+    return w.Data();
 }
 
 } // namespace xtest
