@@ -1,12 +1,12 @@
 // ID3DXSkinInfo: bones, influences and software skinning.
 //
 // Skinning walks the vertices once, in order, with a vertex-major copy of the
-// influences: it blends the bone matrices of a vertex and transforms the position and
-// normal by the blend. Reading and writing each vertex exactly once keeps large meshes
-// at memory speed, where a bone-major walk would revisit every vertex per bone.
+// influences (skin_kernels.cpp). Reading and writing each vertex exactly once keeps
+// large meshes near memory speed, where a bone-major walk revisits vertices per bone.
 #include "platform/d3dx9mesh.h"
 
 #include "platform/d3dx9/mesh/locked_vertices.h"
+#include "platform/d3dx9/mesh/skin_kernels.h"
 #include "platform/d3dx9/mesh/vertex_format.h"
 
 #include <algorithm>
@@ -22,147 +22,6 @@ namespace {
 HRESULT Fail(HRESULT hr, const char* message) {
     OutputDebugStringA((std::string("D3DX skin: ") + message + "\n").c_str());
     return hr;
-}
-
-// Runs of 4-byte words of a vertex that skinning copies unchanged.
-struct CopySpans {
-    struct Span {
-        DWORD firstWord, words;
-    };
-    Span spans[3];
-    int count = 0;
-
-    // Everything but [a, a + 12) and, when b >= 0, [b, b + 12).
-    CopySpans(DWORD stride, int a, int b) {
-        int cut[2] = {a, b};
-        if (b >= 0 && b < a)
-            std::swap(cut[0], cut[1]);
-        DWORD at = 0;
-        for (int c : cut) {
-            if (c < 0)
-                continue;
-            if (DWORD(c) > at)
-                spans[count++] = {at / 4, (DWORD(c) - at) / 4};
-            at = DWORD(c) + 12;
-        }
-        if (stride > at)
-            spans[count++] = {at / 4, (stride - at) / 4};
-    }
-
-    void Copy(const BYTE* src, BYTE* dst) const {
-        for (int i = 0; i < count; ++i)
-            for (DWORD w = spans[i].firstWord; w < spans[i].firstWord + spans[i].words; ++w) {
-                uint32_t word;
-                std::memcpy(&word, src + w * 4, 4);
-                std::memcpy(dst + w * 4, &word, 4);
-            }
-    }
-};
-
-typedef float Vec4 __attribute__((vector_size(16)));
-
-Vec4 LoadRow(const D3DXMATRIX& m, int row) {
-    Vec4 v;
-    std::memcpy(&v, m.m[row], 16);
-    return v;
-}
-
-Vec4 Load3(const BYTE* p) {
-    float f[3];
-    std::memcpy(f, p, 12);
-    return Vec4{f[0], f[1], f[2], 0.0f};
-}
-
-void Store3(BYTE* p, Vec4 v) {
-    const float f[3] = {v[0], v[1], v[2]};
-    std::memcpy(p, f, 12);
-}
-
-Vec4 Normalized(Vec4 n) {
-    const float lengthSq = n[0] * n[0] + n[1] * n[1] + n[2] * n[2];
-    return lengthSq > 0.0f ? n * (1.0f / std::sqrt(lengthSq)) : n;
-}
-
-bool IsAffine(const D3DXMATRIX& m) {
-    return m._14 == 0.0f && m._24 == 0.0f && m._34 == 0.0f && m._44 == 1.0f;
-}
-
-struct SkinJob {
-    const BYTE* src;
-    BYTE* dst;
-    DWORD count;
-    DWORD stride;
-    int normalOffset; // -1: no normals
-    const DWORD* start;
-    const ID3DXSkinInfo::Influence* influences;
-    const D3DXMATRIX* bones;
-    const D3DXMATRIX* normalBones; // null: normals use bones
-};
-
-// Affine bones: a weighted sum of matrices transforms like the weighted sum of the
-// transformed vertices, so one blended matrix serves position and normal.
-template <bool kNormals, bool kNormalMatrices>
-void SkinAffine(const SkinJob& job, const CopySpans& spans) {
-    for (DWORD v = 0; v < job.count; ++v) {
-        const BYTE* s = job.src + size_t(v) * job.stride;
-        BYTE* d = job.dst + size_t(v) * job.stride;
-        const Vec4 position = Load3(s);
-        Vec4 normal = {};
-        if constexpr (kNormals)
-            normal = Load3(s + job.normalOffset);
-        spans.Copy(s, d);
-        Vec4 m0 = {}, m1 = {}, m2 = {}, m3 = {}, n0 = {}, n1 = {}, n2 = {};
-        for (DWORD i = job.start[v]; i < job.start[v + 1]; ++i) {
-            const float w = job.influences[i].weight;
-            const D3DXMATRIX& bone = job.bones[job.influences[i].bone];
-            m0 += LoadRow(bone, 0) * w;
-            m1 += LoadRow(bone, 1) * w;
-            m2 += LoadRow(bone, 2) * w;
-            m3 += LoadRow(bone, 3) * w;
-            if constexpr (kNormalMatrices) {
-                const D3DXMATRIX& normalBone = job.normalBones[job.influences[i].bone];
-                n0 += LoadRow(normalBone, 0) * w;
-                n1 += LoadRow(normalBone, 1) * w;
-                n2 += LoadRow(normalBone, 2) * w;
-            }
-        }
-        // With no influence every sum is zero, which is D3DX's result for such a vertex.
-        Store3(d, m0 * position[0] + m1 * position[1] + m2 * position[2] + m3);
-        if constexpr (kNormals) {
-            if constexpr (!kNormalMatrices)
-                n0 = m0, n1 = m1, n2 = m2;
-            Store3(d + job.normalOffset,
-                   Normalized(n0 * normal[0] + n1 * normal[1] + n2 * normal[2]));
-        }
-    }
-}
-
-// Projective bones divide by w per bone, so each influence is transformed on its own.
-void SkinGeneral(const SkinJob& job, const CopySpans& spans) {
-    for (DWORD v = 0; v < job.count; ++v) {
-        const BYTE* s = job.src + size_t(v) * job.stride;
-        BYTE* d = job.dst + size_t(v) * job.stride;
-        D3DXVECTOR3 position, normal, outPosition, outNormal;
-        std::memcpy(&position.x, s, 12);
-        if (job.normalOffset >= 0)
-            std::memcpy(&normal.x, s + job.normalOffset, 12);
-        spans.Copy(s, d);
-        for (DWORD i = job.start[v]; i < job.start[v + 1]; ++i) {
-            const float w = job.influences[i].weight;
-            const DWORD bone = job.influences[i].bone;
-            D3DXVECTOR3 t;
-            outPosition += *D3DXVec3TransformCoord(&t, &position, &job.bones[bone]) * w;
-            if (job.normalOffset >= 0) {
-                const D3DXMATRIX* m = job.normalBones ? &job.normalBones[bone] : &job.bones[bone];
-                outNormal += *D3DXVec3TransformNormal(&t, &normal, m) * w;
-            }
-        }
-        std::memcpy(d, &outPosition.x, 12);
-        if (job.normalOffset >= 0) {
-            D3DXVec3Normalize(&outNormal, &outNormal);
-            std::memcpy(d + job.normalOffset, &outNormal.x, 12);
-        }
-    }
 }
 
 } // namespace
@@ -399,18 +258,15 @@ HRESULT ID3DXSkinInfo::UpdateSkinnedMesh(const D3DXMATRIX* pBoneTransforms,
                       influenceStart.data(),
                       vertexInfluences.data(),
                       pBoneTransforms,
-                      pBoneInvTransposeTransforms};
-    const CopySpans spans(layout.size, layout.positionOffset, layout.normalOffset);
+                      pBoneInvTransposeTransforms,
+                      CopySpans(layout.size, layout.positionOffset, layout.normalOffset)};
     bool affine = true;
     for (DWORD b = 0; b < bones.size() && affine; ++b)
-        affine = IsAffine(pBoneTransforms[b]);
-    if (!affine)
-        SkinGeneral(job, spans);
-    else if (layout.normalOffset < 0)
-        SkinAffine<false, false>(job, spans);
-    else if (pBoneInvTransposeTransforms)
-        SkinAffine<true, true>(job, spans);
+        affine = pBoneTransforms[b]._14 == 0.0f && pBoneTransforms[b]._24 == 0.0f &&
+                 pBoneTransforms[b]._34 == 0.0f && pBoneTransforms[b]._44 == 1.0f;
+    if (affine)
+        SkinAffine(job);
     else
-        SkinAffine<true, false>(job, spans);
+        SkinGeneral(job);
     return D3D_OK;
 }
