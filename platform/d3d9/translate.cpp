@@ -213,7 +213,7 @@ VertexLayout DecodeFvf(DWORD fvf) {
     case D3DFVF_XYZB3:
     case D3DFVF_XYZB4:
     case D3DFVF_XYZB5:
-        offset = 12 + 4 * ((position - D3DFVF_XYZ) / 2);
+        offset = 12 + 4 * ((position - D3DFVF_XYZRHW) / 2); // XYZB1 = 6: one weight
         break;
     default:
         return layout; // no position: nothing the fixed-function pipeline can draw
