@@ -144,7 +144,14 @@ std::array<uint8_t, 8> encodeDxt1Block(const ColorBlock& block) {
         cov[4] += d.g * d.b;
         cov[5] += d.b * d.b;
     }
-    Colorf axis{1, 1, 1};
+    // Power iteration from the covariance column of the widest channel: a fixed start such as
+    // (1, 1, 1) is orthogonal to the axis of blocks where one channel falls as another rises.
+    Colorf columns[3] = {
+        {cov[0], cov[1], cov[2]}, {cov[1], cov[3], cov[4]}, {cov[2], cov[4], cov[5]}};
+    int widest = cov[0] >= cov[3] ? (cov[0] >= cov[5] ? 0 : 2) : (cov[3] >= cov[5] ? 1 : 2);
+    Colorf axis = columns[widest];
+    float startLength = std::sqrt(dot(axis, axis));
+    axis = startLength > 1e-6f ? axis * (1.0f / startLength) : Colorf{0.577f, 0.577f, 0.577f};
     for (int i = 0; i < 8; ++i) {
         Colorf next{cov[0] * axis.r + cov[1] * axis.g + cov[2] * axis.b,
                     cov[1] * axis.r + cov[3] * axis.g + cov[4] * axis.b,

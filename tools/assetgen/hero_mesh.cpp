@@ -833,7 +833,7 @@ Mesh makeSword(const Model& model) {
                       {20.0f, 0.2f, 0.8f},
                       {23.5f, 0.1f, 0.4f},
                       {24.6f, 0.02f, 0.04f}};
-    blade.roundness = 1.2f; // below 2: a diamond section with sharp edges
+    blade.roundness = 2.0f;
     blade.segments = 8;
     blade.region = kTrimRegion;
     blade.capEnd = false;

@@ -25,15 +25,20 @@ Colour mixc(Colour a, Colour b, float t) {
 
 } // namespace
 
-TerrainShape::TerrainShape() {
+TerrainShape::TerrainShape() : heightmapRaw_(size_t(kHeightmapSize) * kHeightmapSize) {
     low_ = 1e30f;
     high_ = -1e30f;
     for (int j = 0; j < kHeightmapSize; ++j)
         for (int i = 0; i < kHeightmapSize; ++i) {
             float h = raw(heightmapTexelToWorld(float(i)), heightmapTexelToWorld(float(j)));
+            heightmapRaw_[size_t(j) * kHeightmapSize + i] = h;
             low_ = std::min(low_, h);
             high_ = std::max(high_, h);
         }
+}
+
+float TerrainShape::heightmapHeight(int i, int j) const {
+    return stretch(heightmapRaw_[size_t(j) * kHeightmapSize + i]);
 }
 
 float TerrainShape::heightmapTexelToWorld(float texel) {
@@ -63,24 +68,26 @@ float TerrainShape::raw(float x, float z) const {
 
     // A knoll inside the camera's orbit, so the ground pushes the camera in on that side.
     float dx = x - 215, dz = z - 205;
-    h += 46 * std::exp(-(dx * dx + dz * dz) / (2 * 90.0f * 90.0f));
+    float along = (dx * 0.87f - dz * 0.5f) / 120.0f, across = (dx * 0.5f + dz * 0.87f) / 80.0f;
+    float knoll = std::exp(-0.5f * (along * along + across * across));
+    h += 50 * knoll * (0.85f + 0.3f * fbm(x / 90.0f, z / 90.0f, 61, 3));
     return h;
 }
 
-float TerrainShape::height(float x, float z) const {
-    float t = (raw(x, z) - low_) / (high_ - low_);
+float TerrainShape::stretch(float rawHeight) const {
+    float t = (rawHeight - low_) / (high_ - low_);
     return (kLowestValue + t * (kHighestValue - kLowestValue)) * (kTerrainHeightScale / 255.0f);
+}
+
+float TerrainShape::height(float x, float z) const {
+    return stretch(raw(x, z));
 }
 
 GreyImage makeHeightmap(const TerrainShape& shape) {
     GreyImage image(kHeightmapSize, kHeightmapSize);
-    for (int j = 0; j < kHeightmapSize; ++j) {
-        float z = TerrainShape::heightmapTexelToWorld(float(j));
-        for (int i = 0; i < kHeightmapSize; ++i) {
-            float h = shape.height(TerrainShape::heightmapTexelToWorld(float(i)), z);
-            image.at(i, j) = toByte(h / kTerrainHeightScale);
-        }
-    }
+    for (int j = 0; j < kHeightmapSize; ++j)
+        for (int i = 0; i < kHeightmapSize; ++i)
+            image.at(i, j) = toByte(shape.heightmapHeight(i, j) / kTerrainHeightScale);
     return image;
 }
 
@@ -89,22 +96,29 @@ RgbImage makeTerrainTexture(const TerrainShape& shape) {
     const Colour dry{0.55f, 0.52f, 0.31f}, earth{0.45f, 0.35f, 0.23f};
     const Colour rock{0.50f, 0.48f, 0.45f}, rockDark{0.34f, 0.33f, 0.32f};
     const Colour snow{0.93f, 0.95f, 0.98f};
-    const float step = 4.0f; // world units for the slope estimate
+    // Heights at every texel centre plus a border ring, for the slope by central differences.
+    const int n = kTerrainTextureSize;
+    const float spacing = kTerrainSize / n;
+    auto worldOf = [&](int texel) { return ((texel + 0.5f) / n - 0.5f) * kTerrainSize; };
+    std::vector<float> grid(size_t(n + 2) * (n + 2));
+    for (int j = -1; j <= n; ++j)
+        for (int i = -1; i <= n; ++i)
+            grid[size_t(j + 1) * (n + 2) + (i + 1)] = shape.height(worldOf(i), worldOf(j));
+    auto heightAt = [&](int i, int j) { return grid[size_t(j + 1) * (n + 2) + (i + 1)]; };
 
-    RgbImage image(kTerrainTextureSize, kTerrainTextureSize);
-    for (int j = 0; j < kTerrainTextureSize; ++j)
-        for (int i = 0; i < kTerrainTextureSize; ++i) {
+    RgbImage image(n, n);
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
             // Texture coordinates run over the terrain once, v = 0 at z = -size/2.
-            float x = ((i + 0.5f) / kTerrainTextureSize - 0.5f) * kTerrainSize;
-            float z = ((j + 0.5f) / kTerrainTextureSize - 0.5f) * kTerrainSize;
-            float h = shape.height(x, z);
-            float dhdx = (shape.height(x + step, z) - shape.height(x - step, z)) / (2 * step);
-            float dhdz = (shape.height(x, z + step) - shape.height(x, z - step)) / (2 * step);
+            float x = worldOf(i), z = worldOf(j);
+            float h = heightAt(i, j);
+            float dhdx = (heightAt(i + 1, j) - heightAt(i - 1, j)) / (2 * spacing);
+            float dhdz = (heightAt(i, j + 1) - heightAt(i, j - 1)) / (2 * spacing);
             float slope = std::hypot(dhdx, dhdz);
             float large = fbm(x / 180.0f, z / 180.0f, 31, 4);
             float small = fbm(x / 22.0f, z / 22.0f, 37, 3);
 
-            Colour c = mixc(grassA, grassB, 0.5f + 0.8f * large);
+            Colour c = mixc(grassA, grassB, 0.5f + 0.8f * large + 0.35f * small);
             c = mixc(c, dry, 0.75f * smoothstep(100.0f, 145.0f, h + 20 * large));
             float earthy = smoothstep(0.22f, 0.42f, slope + 0.12f * small) +
                            0.7f * smoothstep(0.25f, 0.55f, large + 0.3f * small);

@@ -3,6 +3,8 @@
 
 #include "image.h"
 
+#include <vector>
+
 namespace assetgen {
 
 // The program spreads the heightmap over a square of this many world units and maps 255 to this
@@ -21,12 +23,18 @@ public:
     // World height (0 .. kTerrainHeightScale) at a world point.
     float height(float x, float z) const;
 
+    // World height at heightmap texel (i, j), computed once by the constructor.
+    float heightmapHeight(int i, int j) const;
+
     // World x (or z) of a heightmap texel centre. The program builds its grid from mip level 4,
     // whose texel k averages level-0 texels 16k .. 16k + 15 and lies at grid point k.
     static float heightmapTexelToWorld(float texel);
 
 private:
     float raw(float x, float z) const;
+    float stretch(float rawHeight) const;
+
+    std::vector<float> heightmapRaw_; // raw heights at the heightmap texels, row by row
     float low_ = 0, high_ = 1;
 };
 
