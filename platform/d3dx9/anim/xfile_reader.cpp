@@ -134,11 +134,6 @@ public:
             ++m_pos;
             t.kind = Tok::CBrace;
             return t;
-        case ';':
-        case ',':
-            ++m_pos;
-            t.kind = Tok::Separator;
-            return t;
         case '"':
             return LexString();
         case '<':
@@ -216,7 +211,7 @@ private:
     void SkipSpace() {
         while (m_pos < m_size) {
             const char c = m_p[m_pos];
-            if (IsSpace(c)) {
+            if (IsSpace(c) || c == ';' || c == ',') { // separators carry nothing we need
                 ++m_pos;
             } else if (c == '#' || (c == '/' && m_pos + 1 < m_size && m_p[m_pos + 1] == '/')) {
                 const void* nl = std::memchr(m_p + m_pos, '\n', m_size - m_pos);
@@ -256,46 +251,59 @@ private:
         return t;
     }
 
+    static bool ContinuesNumber(char c) {
+        return IsDigit(c) || c == '.' || c == '-' || c == '+' || c == '#' ||
+               (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    }
+
     Token LexNumber() {
+        // Fast path for what exporters write ("-0.123456", "42"): up to 15 digits make
+        // an exact integer, and one division by an exact power of ten rounds correctly.
+        static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
         Token t;
-        const size_t start = m_pos;
-        bool plainInteger = true;
-        uint64_t integer = 0;
-        while (m_pos < m_size) {
-            const char c = m_p[m_pos];
-            if (IsDigit(c)) {
-                integer = integer * 10 + uint64_t(c - '0');
-            } else if (c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E' || c == '#' ||
-                       (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
-                plainInteger = false;
-            } else {
-                break;
-            }
-            ++m_pos;
-        }
         t.kind = Tok::Number;
-        const size_t len = m_pos - start;
-        if (plainInteger && len <= 18) {
-            t.number = double(integer);
+        const char* p = m_p + m_pos;
+        const char* end = m_p + m_size;
+        const bool negative = *p == '-';
+        if (*p == '-' || *p == '+')
+            ++p;
+        uint64_t mantissa = 0;
+        int digits = 0, fraction = 0;
+        for (; p < end && IsDigit(*p); ++p, ++digits)
+            mantissa = mantissa * 10 + uint64_t(*p - '0');
+        if (p < end && *p == '.')
+            for (++p; p < end && IsDigit(*p); ++p, ++digits, ++fraction)
+                mantissa = mantissa * 10 + uint64_t(*p - '0');
+        if (digits > 0 && digits <= 15 && (p == end || !ContinuesNumber(*p))) {
+            const double value = double(mantissa) / kPow10[fraction];
+            t.number = negative ? -value : value;
+            m_pos = size_t(p - m_p);
             return t;
         }
+        return LexNumberSlowly();
+    }
+
+    Token LexNumberSlowly() {
+        Token t;
+        t.kind = Tok::Number;
+        const size_t start = m_pos;
+        while (m_pos < m_size && ContinuesNumber(m_p[m_pos]))
+            ++m_pos;
         const char* first = m_p + start;
         const char* last = m_p + m_pos;
         if (*first == '+')
             ++first;
-        const auto [end, ec] = std::from_chars(first, last, t.number);
-        if (ec == std::errc() && end == last)
+        const auto [stop, ec] = std::from_chars(first, last, t.number);
+        if (ec == std::errc() && stop == last)
             return t;
-        // Old exporters print NaN and infinity as "-1.#IND00", "1.#QNAN0", "1.#INF00".
-        if (ec == std::errc() && *end == '#') {
+        // Old exporters print NaN and infinity as "-1.#IND00", "1.#QNAN0", "1.#INF00";
+        // numbers beyond float range are no better.
+        if ((ec == std::errc() && *stop == '#') || ec == std::errc::result_out_of_range) {
             t.number = 0.0;
             return t;
         }
-        if (ec == std::errc::result_out_of_range) {
-            t.number = 0.0;
-            return t;
-        }
-        errorText = "malformed number '" + std::string(m_p + start, len) + "'";
+        errorText = "malformed number '" + std::string(m_p + start, m_pos - start) + "'";
         t.kind = Tok::Error;
         return t;
     }
@@ -715,11 +723,14 @@ bool LoadDocument(const std::string& path, Document& doc, std::string& error) {
         return false;
     }
     std::vector<uint8_t> bytes;
-    uint8_t chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        bytes.insert(bytes.end(), chunk, chunk + got);
-    const bool readFailed = std::ferror(file) != 0;
+    bool readFailed = std::fseek(file, 0, SEEK_END) != 0;
+    const long size = readFailed ? -1 : std::ftell(file);
+    if (size >= 0 && std::fseek(file, 0, SEEK_SET) == 0) {
+        bytes.resize(size_t(size));
+        readFailed = std::fread(bytes.data(), 1, bytes.size(), file) != bytes.size();
+    } else {
+        readFailed = true;
+    }
     std::fclose(file);
     if (readFailed) {
         error = path + ": cannot read the file";
