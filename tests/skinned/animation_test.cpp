@@ -203,9 +203,11 @@ TEST_F(AnimationTest, SmoothChangesAlternateTracksAndCrossFadeFromTheModelClock)
     EXPECT_EQ(TrackSetName(controller, 1), "walk");
     EXPECT_TRUE(Track(controller, 1).Enable);
 
+    // The new track keeps the weight it had (1 on a fresh track) while the old one fades.
     model.Update(0.125f, Identity());
-    EXPECT_NEAR(Track(controller, 1).Weight, 0.5f, 1e-4f);
+    EXPECT_NEAR(Track(controller, 1).Weight, 1.0f, 1e-4f);
     EXPECT_NEAR(Track(controller, 0).Weight, 0.5f, 1e-4f);
+    EXPECT_NEAR(Track(controller, 0).Speed, 0.5f, 1e-4f);
     model.Update(0.25f, Identity());
     EXPECT_FALSE(Track(controller, 0).Enable);
     EXPECT_NEAR(Track(controller, 1).Weight, 1.0f, 1e-6f);

@@ -51,7 +51,8 @@ protected:
         std::vector<std::string> calls;
         for (const fw::d3d9test::TracedCall& call : fw::d3d9test::GetCallTrace(device))
             if (call.name.find("Lock") == std::string::npos && call.name != "SetFVF" &&
-                call.name != "SetStreamSource" && call.name != "SetIndices")
+                call.name != "SetStreamSource" && call.name != "SetIndices" &&
+                call.name != "BeginScene" && call.name != "EndScene")
                 calls.push_back(call.Text());
         fw::d3d9test::EnableCallTrace(device, false);
         return calls;

@@ -2,6 +2,7 @@
 #include "testkit.h"
 
 #include <cstdlib>
+#include <unistd.h>
 
 using namespace skintest;
 
@@ -9,14 +10,29 @@ namespace {
 
 class HeroTest : public ModelTest {
 protected:
+    // The data set is generated once for all tests of the suite.
+    static void SetUpTestSuite() {
+#ifdef FERROWALK_ASSETGEN
+        dataDir =
+            std::filesystem::temp_directory_path() / ("skinned-hero-" + std::to_string(getpid()));
+        const std::string command =
+            std::string("\"") + FERROWALK_ASSETGEN + "\" \"" + dataDir.string() + "\" > /dev/null";
+        generated = std::system(command.c_str()) == 0;
+#endif
+    }
+    static void TearDownTestSuite() {
+        std::error_code ignored;
+        if (!dataDir.empty())
+            std::filesystem::remove_all(dataDir, ignored);
+    }
+
     void SetUp() override {
         ModelTest::SetUp();
 #ifndef FERROWALK_ASSETGEN
         GTEST_SKIP() << "assetgen is not part of this build";
 #else
-        const std::string command =
-            std::string("\"") + FERROWALK_ASSETGEN + "\" \"" + scratch.string() + "\" > /dev/null";
-        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        ASSERT_TRUE(generated) << "assetgen failed";
+        std::filesystem::current_path(dataDir);
         ASSERT_EQ(model.Load("model/hero.X", device), S_OK);
 #endif
     }
@@ -36,6 +52,8 @@ protected:
     }
 
     SkinnedModel model;
+    static inline std::filesystem::path dataDir;
+    static inline bool generated = false;
 };
 
 bool IsLit(const std::vector<uint8_t>& rgba, size_t pixel) {

@@ -4,6 +4,9 @@
 #include "core/zqmemory.h"
 #include "core/zqmemory_local.h"
 
+#include "platform/d3d9/testing.h"
+
+#include <algorithm>
 #include <cstring>
 
 using namespace skintest;
@@ -231,6 +234,51 @@ TEST_F(HierarchyTest, SkinnedContainersOwnSkinAndBindPoseAndRigidOnesNeither) {
     EXPECT_EQ(reinterpret_cast<uintptr_t>(&pBone->CombinedMatrix) % 16, 0u);
 }
 
+TEST_F(HierarchyTest, SkinWithoutBonesIsKeptRigidAndLargeSkinsKeep32BitIndices) {
+    XFrame root("Root");
+    root.matrix = Translation(0, 0, 5);
+    root.children = {XFrame("Bone")};
+    XMesh boneless = Quad("Boneless", 0, 0, 1);
+    boneless.skinHeader = true;
+    // More vertices than 16-bit indices reach; one triangle uses the last three.
+    XMesh large;
+    large.name = "Large";
+    large.normals = false;
+    large.texcoords = false;
+    const DWORD numVertices = 65540;
+    for (DWORD v = 0; v < numVertices; ++v)
+        large.positions.push_back({float(v) * 0.001f, float(v % 2), 0.0f});
+    large.indices = {numVertices - 3, numVertices - 2, numVertices - 1};
+    large.bones = {WholeMeshBone(large, "Bone", Identity())};
+    root.meshes = {boneless, large};
+
+    SkinnedModel model;
+    ASSERT_EQ(LoadX(model, FileOf(root)), S_OK);
+    SkinMeshContainer* pBoneless = FindContainer(model.GetFrameRoot(), "Boneless");
+    ASSERT_NE(pBoneless, nullptr);
+    EXPECT_EQ(pBoneless->pSkinInfo, nullptr);
+    EXPECT_EQ(pBoneless->pBindPoseMesh, nullptr);
+    model.Update(0.0f, Identity());
+    fw::d3d9test::EnableCallTrace(device, true);
+    device->BeginScene();
+    model.Draw();
+    device->EndScene();
+    // The boneless quad is drawn where its frame puts it, not collapsed by a skin.
+    const std::vector<std::string> calls = Trace();
+    EXPECT_NE(std::find_if(calls.begin(), calls.end(),
+                           [](const std::string& call) {
+                               return call.rfind("SetTransform(256", 0) == 0 &&
+                                      call.find(" 5 1}") != std::string::npos;
+                           }),
+              calls.end());
+
+    SkinMeshContainer* pLarge = FindContainer(model.GetFrameRoot(), "Large");
+    ASSERT_NE(pLarge, nullptr);
+    ASSERT_NE(pLarge->pSkinInfo, nullptr);
+    EXPECT_EQ(pLarge->MeshData.pMesh->GetNumVertices(), numVertices);
+    EXPECT_EQ(pLarge->MeshData.pMesh->GetOptions() & D3DXMESH_32BIT, DWORD(D3DXMESH_32BIT));
+}
+
 TEST_F(HierarchyTest, SkinningMatrixArrayGrowsToTheLargestBoneCountWhicheverComesFirst) {
     auto makeFile = [](DWORD firstBones, DWORD secondBones) {
         XFrame root("Root");
@@ -251,13 +299,12 @@ TEST_F(HierarchyTest, SkinningMatrixArrayGrowsToTheLargestBoneCountWhicheverCome
     }
 }
 
-TEST_F(HierarchyTest, FailedOrDestroyedContainersLeaveNothingBehind) {
+namespace {
+
+// Failed, partial and whole containers and frames, built and freed by one allocator.
+void ExerciseAllocator(ID3DXMesh* pMesh) {
     SkinnedModel model;
     HierarchyAllocator allocator(&model);
-    ID3DXMesh* pMesh = MakeQuadMesh(device, D3DFVF_XYZ | D3DFVF_NORMAL);
-    ASSERT_NE(pMesh, nullptr);
-    const int32_t liveBefore = g_MemoryStats.LiveObjects;
-
     // Progressive meshes are refused before anything is built.
     D3DXMESHDATA meshData{};
     meshData.Type = D3DXMESHTYPE_PMESH;
@@ -302,8 +349,16 @@ TEST_F(HierarchyTest, FailedOrDestroyedContainersLeaveNothingBehind) {
     ASSERT_EQ(allocator.CreateFrame(nullptr, &pFrame), S_OK);
     EXPECT_EQ(pFrame->Name, nullptr);
     allocator.DestroyFrame(pFrame);
+}
 
-    EXPECT_EQ(g_MemoryStats.LiveObjects, liveBefore);
+} // namespace
+
+TEST_F(HierarchyTest, FailedOrDestroyedContainersLeaveNothingBehind) {
+    ID3DXMesh* pMesh = MakeQuadMesh(device, D3DFVF_XYZ | D3DFVF_NORMAL);
+    ASSERT_NE(pMesh, nullptr);
+    const int32_t liveBefore = g_MemoryStats.LiveObjects;
+    ExerciseAllocator(pMesh);
+    EXPECT_EQ(g_MemoryStats.LiveObjects, liveBefore); // the model's skinning matrices included
     pMesh->Release();
 }
 

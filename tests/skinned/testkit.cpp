@@ -135,7 +135,7 @@ void WriteMesh(std::ostream& out, const XMesh& mesh) {
     }
     if (!mesh.materials.empty())
         WriteMaterials(out, mesh);
-    if (!mesh.bones.empty())
+    if (!mesh.bones.empty() || mesh.skinHeader)
         WriteSkin(out, mesh);
     out << "}\n";
 }

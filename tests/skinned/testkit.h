@@ -35,6 +35,7 @@ struct XMesh {
     std::vector<XMaterial> materials; // empty: no MeshMaterialList
     std::vector<DWORD> faceMaterials; // empty: every face uses material 0
     std::vector<XBone> bones;         // empty: no skin
+    bool skinHeader = false;          // XSkinMeshHeader even without bones
 };
 
 struct XFrame {
