@@ -110,6 +110,10 @@ bool DecodeDds(const uint8_t* data, size_t size, bool headerOnly, SourceImage& i
 
 } // namespace
 
+bool IsByteChannelFormat(D3DFORMAT format) {
+    return ByteChannels(format) != 0;
+}
+
 UINT NextPowerOfTwo(UINT value) {
     UINT power = 1;
     while (power < value && power < (1u << 31))

@@ -34,6 +34,9 @@ bool DecodeImage(const uint8_t* data, size_t size, bool headerOnly, SourceImage&
 // The format a texture gets for a file's format: the closest one devices create.
 D3DFORMAT TextureFormatFor(D3DFORMAT fileFormat);
 
+// Formats whose texels are whole bytes per channel (filtered without decoding).
+bool IsByteChannelFormat(D3DFORMAT format);
+
 // Converts a level to another format (through RGBA8); false for a format without a codec.
 bool ConvertLevel(const Level& source, D3DFORMAT format, Level& out);
 // Rescales a level (triangle filter); the format is kept.

@@ -121,22 +121,32 @@ HRESULT CreateFromMemory(const char* function, const std::string& name, IDirect3
         return hr;
     }
     // The file's own levels are used while they match the texture's sizes; the rest of
-    // the chain is box-filtered from the level above.
+    // the chain is box-filtered from the level above. Filtering runs on an uncompressed
+    // working copy, so compressed levels are encoded once and errors do not accumulate.
     bool fileSized = w == file.Width && h == file.Height;
+    D3DFORMAT working = IsByteChannelFormat(format) ? format : D3DFMT_A8R8G8B8;
     Level previous;
     for (UINT i = 0; i < levels; ++i) {
-        Level level;
+        bool fromFile = i == 0 || (fileSized && i < source.levels.size());
+        bool nextGenerated = i + 1 < levels && !(fileSized && i + 1 < source.levels.size());
+        Level level, written;
         bool ok = true;
-        if (i == 0 || (fileSized && i < source.levels.size())) {
-            Level converted;
-            const Level& from = source.levels[fileSized ? i : 0];
-            ok = ConvertLevel(from, format, converted) &&
-                 ResizeLevel(converted, std::max(1u, w >> i), std::max(1u, h >> i), level) &&
-                 (!colorKey || ApplyColorKey(level, colorKey));
+        if (fromFile && fileSized && !colorKey) {
+            // Stored as the file holds it: a same-format level is copied bit for bit.
+            ok = ConvertLevel(source.levels[i], format, written) &&
+                 (!nextGenerated || ConvertLevel(source.levels[i], working, level));
         } else {
-            level = BoxFilterHalf(previous);
+            if (fromFile) {
+                Level converted;
+                ok = ConvertLevel(source.levels[fileSized ? i : 0], working, converted) &&
+                     ResizeLevel(converted, std::max(1u, w >> i), std::max(1u, h >> i), level) &&
+                     (!colorKey || ApplyColorKey(level, colorKey));
+            } else {
+                level = BoxFilterHalf(previous);
+            }
+            ok = ok && ConvertLevel(level, format, written);
         }
-        if (!ok || !WriteLevel(*texture, i, level)) {
+        if (!ok || !WriteLevel(*texture, i, written)) {
             (*texture)->Release();
             *texture = nullptr;
             Report(function, name, "cannot convert the image to format " + std::to_string(format));
