@@ -169,8 +169,17 @@ bool EnsureVideo() {
     if (started)
         return true;
     fw::LibraryScope scope;
-    if (fw::GetRunOptions().headless)
+    bool noDisplay = !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
+                     !std::getenv("SDL_VIDEODRIVER");
+    if (fw::GetRunOptions().headless) {
         setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    } else if (noDisplay) {
+        // SDL would end up offscreen anyway, after failed attempts that print noise; say
+        // what happens instead, since nothing will appear.
+        setenv("SDL_VIDEODRIVER", "offscreen", 1);
+        OutputDebugStringA("No display found: rendering offscreen. Use --headless --frames N "
+                           "--screenshot FILE.png to keep a frame.\n");
+    }
     if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
         std::string line = "SDL video could not start: ";
         OutputDebugStringA((line + SDL_GetError() + "\n").c_str());
