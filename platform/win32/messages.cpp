@@ -26,14 +26,20 @@ DWORD MessageTime() {
     return SDL_GetTicks();
 }
 
+// The cursor in screen coordinates, from SDL's cached state (no round trip to the display).
+POINT CursorPosition() {
+    if (!SDL_WasInit(SDL_INIT_VIDEO))
+        return POINT{0, 0};
+    int x = 0, y = 0;
+    SDL_GetMouseState(&x, &y);
+    int left = 0, top = 0;
+    if (SDL_Window* focus = SDL_GetMouseFocus())
+        SDL_GetWindowPosition(focus, &left, &top);
+    return POINT{left + x, top + y};
+}
+
 void Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    POINT cursor{0, 0};
-    if (SDL_WasInit(SDL_INIT_VIDEO)) {
-        int x = 0, y = 0;
-        SDL_GetGlobalMouseState(&x, &y);
-        cursor = POINT{x, y};
-    }
-    Queue().push_back(MSG{hwnd, message, wParam, lParam, MessageTime(), cursor});
+    Queue().push_back(MSG{hwnd, message, wParam, lParam, MessageTime(), CursorPosition()});
 }
 
 WPARAM MouseKeyFlags(Uint32 buttons) {
@@ -258,11 +264,10 @@ void TranslateEvent(const SDL_Event& event) {
             int delta = event.wheel.y * WHEEL_DELTA;
             if (event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED)
                 delta = -delta;
-            int x = 0, y = 0;
-            SDL_GetGlobalMouseState(&x, &y);
+            POINT cursor = CursorPosition();
             WPARAM wParam = (MouseKeyFlags(SDL_GetMouseState(nullptr, nullptr)) & 0xffff) |
                             ((WPARAM)(uint16_t)(int16_t)delta << 16);
-            Post(hwnd, WM_MOUSEWHEEL, wParam, PackPoint(x, y));
+            Post(hwnd, WM_MOUSEWHEEL, wParam, PackPoint(cursor.x, cursor.y));
         }
         break;
     default:
