@@ -95,7 +95,7 @@ using WeightFn = std::function<Weights(Vec3)>;
 // from a point inside its part (front faces clockwise, as Direct3D expects).
 class MeshBuilder {
 public:
-    MeshBuilder(Mesh& mesh, const Model& model) : mesh_(mesh), model_(model) {}
+    explicit MeshBuilder(Mesh& mesh) : mesh_(mesh) {}
 
     WeightFn weights; // for skinned meshes: influences of a vertex at a model-space position
     Vec3 offset;      // subtracted from positions: the holding frame's bind origin
@@ -227,7 +227,6 @@ private:
     }
 
     Mesh& mesh_;
-    const Model& model_;
     std::vector<int> groups_;
     std::vector<Weights> rawWeights_;
     std::vector<uint32_t> faceMaterial_;
@@ -595,7 +594,7 @@ Mesh makeBody(const Model& model) {
     mesh.name = "Body";
     mesh.frame = 0;
     mesh.materials.push_back(texturedMaterial("BodyArmour", kBodyTexture));
-    MeshBuilder b(mesh, model);
+    MeshBuilder b(mesh);
     Bones bones(model);
     addBodyParts(b, model, bones);
     b.finish();
@@ -609,7 +608,7 @@ Mesh makeChestPlate(const Model& model) {
     mesh.name = "ChestPlate";
     mesh.frame = 0;
     mesh.materials.push_back(texturedMaterial("ChestChrome", kHighlightTexture));
-    MeshBuilder b(mesh, model);
+    MeshBuilder b(mesh);
     Bones bones(model);
     b.weights = [&](Vec3 p) { return torsoWeights(bones, p); };
     Tube torso = torsoTube(0.22f);
@@ -648,7 +647,7 @@ Mesh makeHead(const Model& model) {
     mesh.materials.push_back(texturedMaterial("HelmetArmour", kBodyTexture));
     mesh.materials.push_back(
         plainMaterial("FaceGlass", {0.08f, 0.12f, 0.2f, 1}, {0.02f, 0.05f, 0.1f}));
-    MeshBuilder b(mesh, model);
+    MeshBuilder b(mesh);
     b.offset = model.frames[size_t(mesh.frame)].bindWorld;
     RoundBox head;
     head.centre = b.offset + Vec3{0, 3.1f, -0.2f};
@@ -717,7 +716,7 @@ Mesh makeVisor(const Model& model) {
     mesh.name = "Visor";
     mesh.frame = model.findFrame("Head");
     mesh.materials.push_back(texturedMaterial("VisorShine", kHighlightTexture));
-    MeshBuilder b(mesh, model);
+    MeshBuilder b(mesh);
     b.offset = model.frames[size_t(mesh.frame)].bindWorld;
     RoundBox visor;
     visor.centre = b.offset + Vec3{0, 3.1f, -0.2f};
@@ -740,7 +739,7 @@ Mesh makeAntenna(const Model& model) {
     Mesh mesh;
     mesh.name = "AntennaRod";
     mesh.frame = model.findFrame("Antenna");
-    MeshBuilder b(mesh, model);
+    MeshBuilder b(mesh);
     b.offset = model.frames[size_t(mesh.frame)].bindWorld;
     Tube rod;
     rod.origin = b.offset;
@@ -753,30 +752,16 @@ Mesh makeAntenna(const Model& model) {
     rod.region = kTrimRegion;
     rod.capEnd = false;
     addTube(b, rod);
-    RoundBox tip;
+    const size_t rodFaces = mesh.faces.size();
+    RoundBox tip; // a ball on top
     tip.centre = b.offset + Vec3{0, 4.9f, 0};
     tip.half = {0.55f, 0.55f, 0.55f};
     tip.roundness = 2.0f;
     tip.columns = 10;
     tip.rows = 6;
     tip.region = kTrimRegion;
-    size_t rodFaces = 0;
+    addRoundBox(b, tip);
     b.finish();
-    rodFaces = mesh.faces.size();
-    Mesh tipMesh;
-    MeshBuilder tb(tipMesh, model);
-    tb.offset = b.offset;
-    addRoundBox(tb, tip);
-    tb.finish();
-    // Append the tip (its own normals) after the rod.
-    uint32_t base = uint32_t(mesh.positions.size());
-    for (size_t v = 0; v < tipMesh.positions.size(); ++v) {
-        mesh.positions.push_back(tipMesh.positions[v]);
-        mesh.normals.push_back(tipMesh.normals[v]);
-        mesh.uvs.push_back(tipMesh.uvs[v]);
-    }
-    for (auto f : tipMesh.faces)
-        mesh.faces.push_back({f[0] + base, f[1] + base, f[2] + base});
     bakeColors(mesh, [&](size_t f) {
         return f < rodFaces ? Color4{0.32f, 0.33f, 0.36f, 1} : Color4{1.0f, 0.25f, 0.12f, 1};
     });
@@ -791,7 +776,7 @@ Mesh makeSword(const Model& model) {
     mesh.materials.push_back(texturedMaterial("SwordHilt", kBodyTexture));
     mesh.materials.push_back(
         plainMaterial("SwordBlade", {0.55f, 0.85f, 1.0f, 1}, {0.3f, 0.5f, 0.7f}));
-    MeshBuilder b(mesh, model);
+    MeshBuilder b(mesh);
     const Vec3 origin = model.frames[size_t(mesh.frame)].bindWorld;
     b.offset = origin;
     const Vec3 along{0, 0, -1}; // the blade points ahead of the hero in the bind pose
@@ -853,13 +838,13 @@ Mesh makeSword(const Model& model) {
 }
 
 // Bounding box of the whole figure; the program loads it but never draws it.
-Mesh makeBoundBox(const Model& model) {
+Mesh makeBoundBox() {
     Mesh mesh;
     mesh.name = "BoundingBox";
     mesh.frame = 0;
     Material m = texturedMaterial("BoundMarker", kBoundTexture);
     mesh.materials.push_back(m);
-    MeshBuilder b(mesh, model);
+    MeshBuilder b(mesh);
     const Vec3 lo{-13.0f, 0.0f, -9.0f}, hi{13.0f, 52.0f, 9.0f};
     const Vec3 centre = (lo + hi) * 0.5f;
     // Six faces, four vertices each, so every face keeps its flat normal.
@@ -893,7 +878,7 @@ Model buildHeroGeometry() {
     addSkeleton(model);
     model.meshes.push_back(makeBody(model));
     model.meshes.push_back(makeChestPlate(model));
-    model.meshes.push_back(makeBoundBox(model));
+    model.meshes.push_back(makeBoundBox());
     model.meshes.push_back(makeHead(model));
     model.meshes.push_back(makeVisor(model));
     model.meshes.push_back(makeAntenna(model));
