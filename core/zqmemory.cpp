@@ -88,7 +88,7 @@ uintptr_t Address(const void* data) {
 
 // ---- Output ----
 
-void MemTrace(const char* format, ...) {
+[[gnu::cold, gnu::noinline]] void MemTrace(const char* format, ...) {
     char Tmp[1024];
     va_list args;
     va_start(args, format);
@@ -119,8 +119,9 @@ void ProcessHeapFree(void* block) {
 
 // ---- Reports ----
 
-void ReportGuardDamage(GuardSide side, const char* releaseFile, int releaseLine, const char* file,
-                       int line, const void* data, uint32_t allocId) {
+[[gnu::cold, gnu::noinline]] void ReportGuardDamage(GuardSide side, const char* releaseFile,
+                                                    int releaseLine, const char* file, int line,
+                                                    const void* data, uint32_t allocId) {
     const bool front = side == GuardSide::Front;
     const char* marks = front ? "!!!" : "!";
     const int id = static_cast<int>(allocId);
@@ -197,13 +198,26 @@ PoolBlockHeader* SlotAt(uintptr_t chunk, uint32_t classSize, uint32_t index) {
 }
 
 // Fills whole 16-byte lines: the slot always has room up to RoundUp16(size) behind the data
-// (stride >= class size + 32), and 0xCC over the rear guard leaves it the guard word. Plain
-// vector stores beat the string instruction the compiler picks for a short memset.
+// (stride >= class size + 32), and 0xCC over the rear guard leaves it the guard word. A few
+// overlapping runs of vector stores cost no loop whose length the processor must guess.
 void FillReleased(unsigned char* data, uint32_t size) {
 #if defined(__SSE2__)
     const __m128i fill = _mm_set1_epi8(static_cast<char>(kFillByte));
-    for (uint32_t offset = 0; offset < size; offset += 16)
-        _mm_store_si128(reinterpret_cast<__m128i*>(data + offset), fill);
+    const uint32_t end = (size + 15) & ~15u;
+    auto fillRun = [&](uint32_t lines) {
+        for (uint32_t k = 0; k < lines; ++k) {
+            _mm_store_si128(reinterpret_cast<__m128i*>(data + 16 * k), fill);
+            _mm_store_si128(reinterpret_cast<__m128i*>(data + end - 16 * (k + 1)), fill);
+        }
+    };
+    if (end <= 32)
+        fillRun(1);
+    else if (end <= 64)
+        fillRun(2);
+    else if (end <= 128)
+        fillRun(4);
+    else
+        fillRun(8);
 #else
     std::memset(data, kFillByte, size);
 #endif
@@ -244,7 +258,7 @@ void* PoolAllocator::Allocate(uint32_t size, const char* file, int line, BlockOw
     return data;
 }
 
-PoolBlockHeader* PoolAllocator::NewChunk(uint32_t size) {
+[[gnu::cold, gnu::noinline]] PoolBlockHeader* PoolAllocator::NewChunk(uint32_t size) {
     const uint32_t c = RoundUp8(size);
     const uint32_t stride = SlotStride(c);
     void* block = ProcessHeapAlloc(kChunkLead + kSlotsPerChunk * stride);
@@ -545,7 +559,7 @@ void Release(const ManagerSet& set, void* data) {
         set.large->Release(data);
 }
 
-void QueueRemoteRelease(void* data) {
+[[gnu::noinline]] void QueueRemoteRelease(void* data) {
     void* head = remoteReleases.load(std::memory_order_relaxed);
     do
         std::memcpy(data, &head, sizeof head);
@@ -554,7 +568,7 @@ void QueueRemoteRelease(void* data) {
 }
 
 // Main thread only.
-void FinishRemoteReleases() {
+[[gnu::noinline]] void FinishRemoteReleases() {
     void* data = remoteReleases.exchange(nullptr, std::memory_order_acquire);
     while (data) {
         void* next;
@@ -629,7 +643,7 @@ bool DebuggerAttached() {
     return tracer && std::strtol(tracer + 10, nullptr, 10) != 0;
 }
 
-void BreakAtAllocation(uint32_t allocId) {
+[[gnu::cold, gnu::noinline]] void BreakAtAllocation(uint32_t allocId) {
     if (DebuggerAttached()) {
         std::raise(SIGTRAP);
         return;
@@ -665,14 +679,17 @@ BlockOwner CurrentBlockOwner() {
 
 namespace {
 
-void EnsureTracker() {
-    if (trackerReady.load(std::memory_order_acquire))
-        return;
+[[gnu::cold, gnu::noinline]] void ConstructTracker() {
     LockHold hold(threadSetLock);
     if (!trackerReady.load(std::memory_order_relaxed)) {
         static MemoryTracker tracker;
         trackerReady.store(true, std::memory_order_release);
     }
+}
+
+void EnsureTracker() {
+    if (!trackerReady.load(std::memory_order_acquire))
+        ConstructTracker();
 }
 
 void* Allocate(const ManagerSet& set, uint32_t size, const char* file, int line, BlockOwner owner) {

@@ -8,15 +8,22 @@
 
 namespace {
 
-void* AllocateOrThrow(std::size_t size, const char* file, int line) {
+// The standard's loop: ask the new-handler for memory until it gives up by throwing.
+[[gnu::cold, gnu::noinline]] void* RetryWithHandler(std::size_t size, const char* file, int line) {
     for (;;) {
-        if (void* data = TrackedAlloc(size, file, line))
-            return data;
         std::new_handler handler = std::get_new_handler();
         if (!handler)
             throw std::bad_alloc();
         handler();
+        if (void* data = TrackedAlloc(size, file, line))
+            return data;
     }
+}
+
+inline void* AllocateOrThrow(std::size_t size, const char* file, int line) {
+    if (void* data = TrackedAlloc(size, file, line)) [[likely]]
+        return data;
+    return RetryWithHandler(size, file, line);
 }
 
 void* AllocateOrNull(std::size_t size) noexcept {
