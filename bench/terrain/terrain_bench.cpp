@@ -1,0 +1,90 @@
+// Terrain building from the default data set and height queries.
+#include "terrain/terrain.h"
+
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+// One offscreen window and device for the whole run, in the data folder.
+IDirect3DDevice9* SharedDevice() {
+    static IDirect3DDevice9* device = [] {
+        IDirect3DDevice9* created = nullptr;
+        if (chdir(FERROWALK_SOURCE_DIR "/data") != 0)
+            return created;
+        WNDCLASSEXA cls{};
+        cls.cbSize = sizeof(cls);
+        cls.lpfnWndProc = WndProc;
+        cls.lpszClassName = "TerrainBench";
+        RegisterClassExA(&cls);
+        HWND window = CreateWindowExA(0, "TerrainBench", "bench", WS_OVERLAPPEDWINDOW, 0, 0, 800,
+                                      600, nullptr, nullptr, nullptr, nullptr);
+        IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+        if (!window || !d3d)
+            return created;
+        D3DPRESENT_PARAMETERS pp{};
+        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
+        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
+        pp.Windowed = TRUE;
+        pp.EnableAutoDepthStencil = TRUE;
+        pp.AutoDepthStencilFormat = D3DFMT_D24S8;
+        pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
+        d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
+                          D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &created);
+        return created;
+    }();
+    return device;
+}
+
+bool BuildDefault(Terrain& terrain, IDirect3DDevice9* device) {
+    return terrain.Build(3000.0f, 4, 200.0f, "terrain_texture.dds", "terrain_heightmap.png",
+                         "terrain_detail.dds", 2, device);
+}
+
+// The whole Build with the program's arguments: three image loads with their mip chains,
+// the heights of level 4 and both buffers.
+void BM_TerrainBuild(benchmark::State& state) {
+    IDirect3DDevice9* device = SharedDevice();
+    if (!device) {
+        state.SkipWithError("no device or no data set (make the assets first)");
+        return;
+    }
+    Terrain terrain;
+    for (auto _ : state) {
+        if (!BuildDefault(terrain, device)) {
+            state.SkipWithError("the default terrain does not build");
+            return;
+        }
+    }
+}
+BENCHMARK(BM_TerrainBuild)->Unit(benchmark::kMillisecond);
+
+void BM_TerrainGetHeight(benchmark::State& state) {
+    IDirect3DDevice9* device = SharedDevice();
+    Terrain terrain;
+    if (!device || !BuildDefault(terrain, device)) {
+        state.SkipWithError("no device or no data set (make the assets first)");
+        return;
+    }
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> coordinate(-1600.0f, 1600.0f); // a few outside
+    std::vector<std::pair<float, float>> points(4096);
+    for (auto& point : points)
+        point = {coordinate(random), coordinate(random)};
+    size_t next = 0;
+    for (auto _ : state) {
+        const auto& [x, z] = points[next++ & 4095];
+        benchmark::DoNotOptimize(terrain.GetHeight(x, z));
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_TerrainGetHeight);
+
+} // namespace
