@@ -274,6 +274,7 @@ private:
     ID3DXSkinInfo() = default;
     ~ID3DXSkinInfo() = default;
     void BuildVertexInfluences();
+    DWORD TableVertices() const { return DWORD(influenceStart.size() - 1); }
 
     struct Bone {
         std::string name;
@@ -287,9 +288,10 @@ private:
     DWORD fvf = 0;
     std::vector<Bone> bones;
     // Vertex-major copy of the influences, rebuilt when they change: vertex v's
-    // influences are vertexInfluences[influenceStart[v] .. influenceStart[v + 1]).
+    // influences are vertexInfluences[influenceStart[v] .. influenceStart[v + 1]);
+    // vertices from TableVertices() on have none.
     bool influencesChanged = true;
-    std::vector<DWORD> influenceStart;
+    std::vector<DWORD> influenceStart = {0};
     std::vector<Influence> vertexInfluences;
 };
 

@@ -215,19 +215,37 @@ TEST(SkinInfo, NormalsComeOutUnitLength) {
 }
 
 TEST(SkinInfo, VertexWithoutInfluenceGetsZeroPositionAndKeepsOtherFields) {
-    SkinPtr skin = MakeSkin(2, 1);
+    SkinPtr skin = MakeSkin(3, 1);
     const DWORD vertices[] = {1};
     const FLOAT weights[] = {1.0f};
     skin->SetBoneInfluence(0, 1, vertices, weights);
     D3DXMATRIX m;
     D3DXMatrixTranslation(&m, 1, 2, 3);
-    std::vector<Vertex> source = SampleVertices(2, 3), skinned(2);
+    std::vector<Vertex> source = SampleVertices(3, 3), skinned(3);
     skin->UpdateSkinnedMesh(&m, nullptr, source.data(), skinned.data());
-    EXPECT_EQ(D3DXVECTOR3(0, 0, 0), skinned[0].position);
-    EXPECT_EQ(D3DXVECTOR3(0, 0, 0), skinned[0].normal);
-    EXPECT_EQ(source[0].color, skinned[0].color);
-    EXPECT_EQ(source[0].v, skinned[0].v);
+    for (int v : {0, 2}) { // before and after the influenced vertex
+        EXPECT_EQ(D3DXVECTOR3(0, 0, 0), skinned[v].position);
+        EXPECT_EQ(D3DXVECTOR3(0, 0, 0), skinned[v].normal);
+        EXPECT_EQ(source[v].color, skinned[v].color);
+        EXPECT_EQ(source[v].v, skinned[v].v);
+    }
     ExpectVectorNear(source[1].position + D3DXVECTOR3(1, 2, 3), skinned[1].position);
+}
+
+TEST(SkinInfo, AbsurdCountsAreRefusedOrCostNothing) {
+    ID3DXSkinInfo* skin = nullptr;
+    EXPECT_EQ(D3DERR_INVALIDCALL, D3DXCreateSkinInfoFVF(3, kFvf, 0xFFFFFFFF, &skin));
+    EXPECT_EQ(nullptr, skin);
+    EXPECT_EQ(D3DERR_INVALIDCALL, D3DXCreateSkinInfoFVF(3, 0x2001, 1, &skin));
+    // A vast declared vertex count allocates nothing until influences reach that far.
+    ASSERT_EQ(D3D_OK, D3DXCreateSkinInfoFVF(0xFFFFFFF0, kFvf, 2, &skin));
+    SkinPtr owner(skin);
+    const DWORD vertices[] = {5};
+    const FLOAT weights[] = {1.0f};
+    EXPECT_EQ(D3D_OK, skin->SetBoneInfluence(1, 1, vertices, weights));
+    DWORD most = 0;
+    EXPECT_EQ(D3D_OK, skin->GetMaxVertexInfluences(&most));
+    EXPECT_EQ(1u, most);
 }
 
 // The per-bone D3DX formula, for comparison with the single-pass skinning.

@@ -19,6 +19,9 @@ using namespace fw::d3dx9mesh;
 
 namespace {
 
+// Far beyond any skeleton; a larger count is a corrupt file, not a model.
+constexpr DWORD kMaxBones = 1u << 20;
+
 HRESULT Fail(HRESULT hr, const char* message) {
     OutputDebugStringA((std::string("D3DX skin: ") + message + "\n").c_str());
     return hr;
@@ -31,12 +34,14 @@ HRESULT WINAPI D3DXCreateSkinInfoFVF(DWORD NumVertices, DWORD FVF, DWORD NumBone
     VertexLayout layout;
     if (!ppSkinInfo || !DescribeFVF(FVF, &layout))
         return Fail(D3DERR_INVALIDCALL, "D3DXCreateSkinInfoFVF: invalid FVF or output");
+    if (NumBones > kMaxBones)
+        return Fail(D3DERR_INVALIDCALL, "D3DXCreateSkinInfoFVF: absurd bone count");
     auto* skin = new (std::nothrow) ID3DXSkinInfo();
     if (!skin)
         return E_OUTOFMEMORY;
     try {
         skin->bones.resize(NumBones);
-        skin->influenceStart.assign(size_t(NumVertices) + 1, 0);
+        skin->influenceStart.assign(1, 0);
     } catch (const std::bad_alloc&) {
         skin->Release();
         return Fail(E_OUTOFMEMORY, "D3DXCreateSkinInfoFVF: out of memory");
@@ -119,15 +124,21 @@ HRESULT ID3DXSkinInfo::GetBoneInfluence(DWORD Bone, DWORD* vertices, FLOAT* weig
     return D3D_OK;
 }
 
+// The table covers vertices up to the last influenced one, so a skin declared with an
+// enormous vertex count costs nothing until influences name such vertices.
 void ID3DXSkinInfo::BuildVertexInfluences() {
-    std::fill(influenceStart.begin(), influenceStart.end(), 0);
     size_t total = 0;
+    DWORD tableVertices = 0;
     for (const auto& bone : bones) {
         for (DWORD v : bone.vertices)
-            ++influenceStart[v + 1];
+            tableVertices = std::max(tableVertices, v + 1);
         total += bone.vertices.size();
     }
-    for (DWORD v = 0; v < numVertices; ++v)
+    influenceStart.assign(size_t(tableVertices) + 1, 0);
+    for (const auto& bone : bones)
+        for (DWORD v : bone.vertices)
+            ++influenceStart[v + 1];
+    for (DWORD v = 0; v < tableVertices; ++v)
         influenceStart[v + 1] += influenceStart[v];
     vertexInfluences.resize(total);
     std::vector<DWORD> next(influenceStart.begin(), influenceStart.end() - 1);
@@ -147,7 +158,7 @@ HRESULT ID3DXSkinInfo::GetMaxVertexInfluences(DWORD* maxVertexInfluences) {
         return Fail(E_OUTOFMEMORY, "GetMaxVertexInfluences: out of memory");
     }
     DWORD most = 0;
-    for (DWORD v = 0; v < numVertices; ++v)
+    for (DWORD v = 0; v < TableVertices(); ++v)
         most = std::max(most, influenceStart[v + 1] - influenceStart[v]);
     *maxVertexInfluences = most;
     return D3D_OK;
@@ -204,16 +215,14 @@ HRESULT ID3DXSkinInfo::Remap(DWORD NumVertices, DWORD* pVertexRemap) {
         }
         for (DWORD v = 0; v < NumVertices; ++v) {
             const DWORD old = pVertexRemap[v];
-            if (old >= numVertices)
-                continue;
+            if (old >= TableVertices())
+                continue; // no influences (or no source vertex)
             for (DWORD i = influenceStart[old]; i < influenceStart[old + 1]; ++i) {
                 remapped[vertexInfluences[i].bone].vertices.push_back(v);
                 remapped[vertexInfluences[i].bone].weights.push_back(vertexInfluences[i].weight);
             }
         }
-        std::vector<DWORD> starts(size_t(NumVertices) + 1);
         bones.swap(remapped);
-        influenceStart.swap(starts);
         numVertices = NumVertices;
         BuildVertexInfluences();
     } catch (const std::bad_alloc&) {
@@ -252,7 +261,7 @@ HRESULT ID3DXSkinInfo::UpdateSkinnedMesh(const D3DXMATRIX* pBoneTransforms,
 
     const SkinJob job{static_cast<const BYTE*>(pVerticesSrc),
                       static_cast<BYTE*>(pVerticesDst),
-                      count,
+                      std::min(count, TableVertices()),
                       layout.size,
                       layout.normalOffset,
                       influenceStart.data(),
@@ -268,5 +277,6 @@ HRESULT ID3DXSkinInfo::UpdateSkinnedMesh(const D3DXMATRIX* pBoneTransforms,
         SkinAffine(job);
     else
         SkinGeneral(job);
+    ClearUninfluenced(job, count);
     return D3D_OK;
 }

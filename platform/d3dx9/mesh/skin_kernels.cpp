@@ -207,4 +207,16 @@ void SkinGeneral(const SkinJob& job) {
     }
 }
 
+void ClearUninfluenced(const SkinJob& job, DWORD end) {
+    static const float zero[3] = {0.0f, 0.0f, 0.0f};
+    for (DWORD v = job.count; v < end; ++v) {
+        const BYTE* s = job.src + size_t(v) * job.stride;
+        BYTE* d = job.dst + size_t(v) * job.stride;
+        job.spans.Copy(s, d);
+        std::memcpy(d, zero, 12);
+        if (job.normalOffset >= 0)
+            std::memcpy(d + job.normalOffset, zero, 12);
+    }
+}
+
 } // namespace fw::d3dx9mesh

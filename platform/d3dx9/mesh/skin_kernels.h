@@ -42,5 +42,8 @@ struct SkinJob {
 void SkinAffine(const SkinJob& job);
 // Any bones: each influence transformed on its own, with the homogeneous divide.
 void SkinGeneral(const SkinJob& job);
+// Vertices job.count .. end - 1, which no bone influences: position and normal zero,
+// the other fields copied.
+void ClearUninfluenced(const SkinJob& job, DWORD end);
 
 } // namespace fw::d3dx9mesh
