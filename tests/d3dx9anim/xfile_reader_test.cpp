@@ -231,3 +231,15 @@ TEST(XFileReader, CorruptOrLyingCompressedDataFails) {
     shortClaim[16] = uint8_t(shortClaim[16] - 1); // declared size one byte less than the data
     EXPECT_NE(ParseError(shortClaim).find("declared size"), std::string::npos);
 }
+
+TEST(XFileReader, ReferencesPickTheLatestEarlierNamesakeAndMaterialsFirst) {
+    const Document doc = ParseOk("xof 0303txt 0032\n"
+                                 "Material Skin { 1; }\n"
+                                 "Frame Skin { Mesh { MeshMaterialList { {Skin} } } }\n"
+                                 "Thing T { 1; } A { {T} } Thing T { 2; } B { {T} }\n");
+    const Object& list = *doc.topLevel[1]->children[0].object->children[0].object;
+    ASSERT_NE(list.children[0].object, nullptr);
+    EXPECT_TRUE(list.children[0].object->Is("Material"));
+    EXPECT_EQ(doc.topLevel[3]->children[0].object, doc.topLevel[2]);
+    EXPECT_EQ(doc.topLevel[5]->children[0].object, doc.topLevel[4]);
+}

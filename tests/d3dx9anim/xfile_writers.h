@@ -6,6 +6,8 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <unistd.h>
+
 #include <cctype>
 #include <cstring>
 #include <fstream>
@@ -108,7 +110,9 @@ inline std::vector<uint8_t> Bytes(const std::string& s) {
 }
 
 inline std::string WriteTempFile(const std::string& name, const std::vector<uint8_t>& data) {
-    const std::string path = std::string(::testing::TempDir()) + name;
+    // Per process: CTest may run several of these tests at once.
+    const std::string path =
+        std::string(::testing::TempDir()) + "xfile-" + std::to_string(getpid()) + "-" + name;
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
     return path;

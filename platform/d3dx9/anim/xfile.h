@@ -20,6 +20,7 @@ struct Child {
     Object* object = nullptr;  // null when a reference names no object of the file
     std::string referenceName; // set for references
     bool isReference = false;
+    uint32_t objectsBefore = 0; // references: how many objects the file had defined so far
 };
 
 struct Object {
@@ -31,6 +32,7 @@ struct Object {
     std::vector<Child> children;
     uint32_t line = 0; // text: line of the identifier; binary: byte offset
     bool binary = false;
+    uint32_t index = 0; // position in Document::objects (file order)
 
     bool Is(std::string_view templ) const;
     // "Mesh at line 12" or "Mesh at byte 300", for diagnostics.

@@ -551,6 +551,7 @@ private:
         Object* object = owned.get();
         m_doc.objects.push_back(std::move(owned));
         object->templateName = identifier;
+        object->index = uint32_t(m_doc.objects.size() - 1);
         object->line = m_lex.LineAt(at);
         object->binary = m_doc.encoding == Encoding::Binary;
         object->name = m_lex.ReadName();
@@ -562,7 +563,7 @@ private:
             return nullptr;
         }
         if (!object->name.empty())
-            m_named[object->name] = object;
+            m_named[object->name].push_back(object);
         return ParseBody(*object, depth) ? object : nullptr;
     }
 
@@ -594,7 +595,7 @@ private:
                 Object* child = ParseObject(t.text, at, depth + 1);
                 if (!child)
                     return false;
-                object.children.push_back(Child{child, {}, false});
+                object.children.push_back(Child{child, {}, false, 0});
                 break;
             }
             case Tok::End:
@@ -614,6 +615,7 @@ private:
         Child child;
         child.isReference = true;
         child.referenceName = m_lex.ReadName();
+        child.objectsBefore = uint32_t(m_doc.objects.size());
         Token t = m_lex.Next();
         if (t.kind == Tok::Guid)
             t = m_lex.Next();
@@ -625,23 +627,44 @@ private:
         return true;
     }
 
-    // References may name objects defined later in the file; resolve once all are known.
+    // A reference names the latest object of that name defined before it, or failing
+    // that the first one after it (lenient: D3DX knows only earlier ones). Material lists
+    // look for materials first, as exporters reuse a name for a material and a frame.
     bool ResolveReferences(std::string&) {
         for (auto& object : m_doc.objects)
-            for (Child& child : object->children)
-                if (child.isReference && !child.referenceName.empty()) {
-                    auto it = m_named.find(child.referenceName);
-                    if (it != m_named.end())
-                        child.object = it->second;
-                }
+            for (Child& child : object->children) {
+                if (!child.isReference || child.referenceName.empty())
+                    continue;
+                const auto found = m_named.find(child.referenceName);
+                if (found == m_named.end())
+                    continue;
+                if (object->Is("MeshMaterialList"))
+                    child.object = Resolve(found->second, child.objectsBefore, "Material");
+                if (!child.object)
+                    child.object = Resolve(found->second, child.objectsBefore, {});
+            }
         return true;
+    }
+
+    static Object* Resolve(const std::vector<Object*>& candidates, uint32_t before,
+                           std::string_view templ) {
+        Object* earlier = nullptr;
+        for (Object* candidate : candidates) {
+            if (!templ.empty() && !candidate->Is(templ))
+                continue;
+            if (candidate->index < before)
+                earlier = candidate;
+            else
+                return earlier ? earlier : candidate;
+        }
+        return earlier;
     }
 
     Lexer& m_lex;
     Document& m_doc;
     const std::string& m_file;
     std::string m_error;
-    std::unordered_map<std::string, Object*> m_named;
+    std::unordered_map<std::string, std::vector<Object*>> m_named; // in file order
 };
 
 bool ParseDigits(const uint8_t* p, int& value) {
