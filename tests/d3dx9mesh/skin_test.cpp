@@ -1,5 +1,7 @@
 #include "device.h"
 
+#include "platform/d3dx9/mesh/skin_kernels.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -250,7 +252,8 @@ TEST(SkinInfo, AbsurdCountsAreRefusedOrCostNothing) {
 
 // The per-bone D3DX formula, for comparison with the single-pass skinning.
 std::vector<Vertex> ReferenceSkinning(const std::vector<Vertex>& source, ID3DXSkinInfo* skin,
-                                      const D3DXMATRIX* matrices) {
+                                      const D3DXMATRIX* matrices,
+                                      const D3DXMATRIX* normalMatrices) {
     std::vector<Vertex> out = source;
     for (auto& v : out)
         v.position = v.normal = D3DXVECTOR3(0, 0, 0);
@@ -264,7 +267,8 @@ std::vector<Vertex> ReferenceSkinning(const std::vector<Vertex>& source, ID3DXSk
                 *D3DXVec3TransformCoord(&t, &source[vertices[i]].position, &matrices[b]) *
                 weights[i];
             out[vertices[i]].normal +=
-                *D3DXVec3TransformNormal(&t, &source[vertices[i]].normal, &matrices[b]) *
+                *D3DXVec3TransformNormal(&t, &source[vertices[i]].normal,
+                                         normalMatrices ? &normalMatrices[b] : &matrices[b]) *
                 weights[i];
         }
     }
@@ -292,16 +296,30 @@ TEST(SkinInfo, MatchesThePerBoneFormulaForAffineAndProjectiveBones) {
     std::vector<D3DXMATRIX> matrices(kBones);
     for (int b = 0; b < kBones; ++b)
         matrices[b] = BoneMatrix(b);
+    std::vector<D3DXMATRIX> inverseTransposes(kBones);
+    for (int b = 0; b < kBones; ++b) {
+        D3DXMatrixInverse(&inverseTransposes[b], nullptr, &matrices[b]);
+        D3DXMatrixTranspose(&inverseTransposes[b], &inverseTransposes[b]);
+    }
     for (bool projective : {false, true}) {
         if (projective)
             matrices[3]._34 = 0.01f;
-        std::vector<Vertex> expected = ReferenceSkinning(source, skin.get(), matrices.data());
-        std::vector<Vertex> skinned(source.size());
-        skin->UpdateSkinnedMesh(matrices.data(), nullptr, source.data(), skinned.data());
-        for (size_t v = 0; v < source.size(); ++v) {
-            ExpectVectorNear(expected[v].position, skinned[v].position, 1e-3f);
-            ExpectVectorNear(expected[v].normal, skinned[v].normal, 1e-4f);
-            EXPECT_EQ(expected[v].color, skinned[v].color);
+        for (const D3DXMATRIX* normalMatrices :
+             {(const D3DXMATRIX*)nullptr, (const D3DXMATRIX*)inverseTransposes.data()}) {
+            std::vector<Vertex> expected =
+                ReferenceSkinning(source, skin.get(), matrices.data(), normalMatrices);
+            for (bool portable : {false, true}) { // the processor-specific loop and the plain one
+                fw::d3dx9mesh::UsePortableSkinning(portable);
+                std::vector<Vertex> skinned(source.size());
+                skin->UpdateSkinnedMesh(matrices.data(), normalMatrices, source.data(),
+                                        skinned.data());
+                fw::d3dx9mesh::UsePortableSkinning(false);
+                for (size_t v = 0; v < source.size(); ++v) {
+                    ExpectVectorNear(expected[v].position, skinned[v].position, 1e-3f);
+                    ExpectVectorNear(expected[v].normal, skinned[v].normal, 1e-4f);
+                    EXPECT_EQ(expected[v].color, skinned[v].color);
+                }
+            }
         }
     }
 }

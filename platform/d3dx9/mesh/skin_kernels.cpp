@@ -157,12 +157,18 @@ bool HasAvx2Fma() {
 
 #endif
 
+bool forcePortable = false;
+
 } // namespace
+
+void UsePortableSkinning(bool portable) {
+    forcePortable = portable;
+}
 
 void SkinAffine(const SkinJob& job) {
     const bool normals = job.normalOffset >= 0, normalMatrices = job.normalBones != nullptr;
 #ifdef FW_SKIN_AVX2
-    if (HasAvx2Fma()) {
+    if (HasAvx2Fma() && !forcePortable) {
         if (!normals)
             SkinAffineAvx2<false, false>(job);
         else if (normalMatrices)

@@ -42,6 +42,8 @@ struct SkinJob {
 void SkinAffine(const SkinJob& job);
 // Any bones: each influence transformed on its own, with the homogeneous divide.
 void SkinGeneral(const SkinJob& job);
+// Tests: run the portable loops even where the AVX2 ones would be chosen.
+void UsePortableSkinning(bool portable);
 // Vertices job.count .. end - 1, which no bone influences: position and normal zero,
 // the other fields copied.
 void ClearUninfluenced(const SkinJob& job, DWORD end);
