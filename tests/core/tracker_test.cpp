@@ -75,9 +75,14 @@ TEST(GlobalOperators, EveryFormServesAndReleasesConsistently) {
     delete wider;
     delete[] quiet;
     void* small = ::operator new(24, std::nothrow);
-    ::operator delete(small, 24);
     void* aligned = ::operator new (100, std::align_val_t{128}, std::nothrow);
+#if defined(__cpp_sized_deallocation) // Clang declares the sized forms only on request
+    ::operator delete(small, 24);
     ::operator delete (aligned, 100, std::align_val_t{128});
+#else
+    ::operator delete(small, std::nothrow);
+    ::operator delete (aligned, std::align_val_t{128}, std::nothrow);
+#endif
     std::vector<std::string> strings(100, std::string(40, 's'));
     strings.clear();
     strings.shrink_to_fit();
