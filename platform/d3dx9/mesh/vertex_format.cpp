@@ -40,7 +40,8 @@ bool AddPosition(DWORD fvf, VertexLayout* layout) {
     } else if (position >= D3DFVF_XYZ && position <= D3DFVF_XYZB5 && !(position & 1)) {
         layout->positionOffset = int(layout->size);
         Add(layout, D3DDECLUSAGE_POSITION, 0, D3DDECLTYPE_FLOAT3);
-        const int betas = int(position - D3DFVF_XYZ) / 2;
+        // XYZB1 (0x6) to XYZB5 (0xE) carry 1 to 5 floats after the position.
+        const int betas = position == D3DFVF_XYZ ? 0 : int(position - D3DFVF_XYZRHW) / 2;
         const int weights = lastBetaIndices ? betas - 1 : betas;
         if (weights > 0)
             Add(layout, D3DDECLUSAGE_BLENDWEIGHT, 0, FloatType(std::min(weights, 4)));
