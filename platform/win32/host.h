@@ -30,6 +30,10 @@ void SetRunOptions(const RunOptions& options); // main() and tests
 SDL_Window* GetSdlWindow(HWND hwnd);
 void* GetGlContext(HWND hwnd);
 
+// At process end (main() after WinMain): frees every window still open and every GL
+// context, without sending messages, as Windows does for a process that ends.
+void ReleaseAllWindows();
+
 // A device keeps its window's GL context (and SDL window) alive past DestroyWindow, as a
 // Direct3D device outlives its window. Returns the context (null when hwnd is not a window);
 // pair every call with ReleaseGlContext. A context that is current when its window is

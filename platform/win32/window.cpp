@@ -200,6 +200,17 @@ void* GetGlContext(HWND hwnd) {
     return IsLive(hwnd) ? hwnd->glContext : nullptr;
 }
 
+void ReleaseAllWindows() {
+    for (HWND hwnd : LiveWindows()) {
+        win32::ForgetQueuedMessages(hwnd);
+        delete hwnd;
+    }
+    LiveWindows().clear();
+    for (const GlSurface& surface : Surfaces())
+        DestroySurface(surface);
+    Surfaces().clear();
+}
+
 void* RetainGlContext(HWND hwnd) {
     if (!IsLive(hwnd))
         return nullptr;

@@ -135,3 +135,22 @@ TEST_F(WindowTest, ClassNamesMatchWithoutRegardToCase) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(WindowTest, ProcessEndFreesOpenWindowsSilently) {
+    HWND first = Create("WindowTestRecording");
+    HWND second = Create("WindowTestRecording", 100, 100);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    PostMessageA(first, WM_USER, 0, 0);
+    seenMessages.clear();
+    fw::ReleaseAllWindows();
+    EXPECT_FALSE(IsWindow(first));
+    EXPECT_FALSE(IsWindow(second));
+    EXPECT_TRUE(seenMessages.empty()); // no WM_DESTROY: nobody is left to answer it
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+}
+
+} // namespace

@@ -149,6 +149,7 @@ int main(int argc, char** argv) {
         else if (fw::PresentedFrameCount() == 0)
             std::fprintf(stderr, "No frame was presented; no screenshot saved\n");
     }
+    fw::ReleaseAllWindows();
     {
         fw::LibraryScope scope;
         SDL_Quit();
