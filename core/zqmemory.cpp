@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <pthread.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -26,7 +27,7 @@ MemoryStats g_MemoryStats;
 
 namespace {
 
-MemTraceSink traceSink = nullptr;
+std::atomic<MemTraceSink> traceSink{nullptr}; // read by every thread that reports
 
 uint32_t KiloBytes(uint64_t bytes) {
     return static_cast<uint32_t>((bytes + 1023) / 1024);
@@ -98,15 +99,14 @@ uintptr_t Address(const void* data) {
         return;
     if (static_cast<size_t>(length) >= sizeof Tmp)
         Tmp[sizeof Tmp - 2] = '\n'; // cut, but still one line
-    if (traceSink)
-        traceSink(Tmp);
+    if (MemTraceSink sink = traceSink.load(std::memory_order_acquire))
+        sink(Tmp);
     else
         OutputDebugStringA(Tmp);
 }
 
 MemTraceSink SetMemTraceSink(MemTraceSink sink) {
-    MemTraceSink previous = traceSink;
-    traceSink = sink;
+    MemTraceSink previous = traceSink.exchange(sink, std::memory_order_acq_rel);
     return previous;
 }
 
@@ -683,6 +683,9 @@ namespace {
     LockHold hold(threadSetLock);
     if (!trackerReady.load(std::memory_order_relaxed)) {
         static MemoryTracker tracker;
+        // A fork while another thread holds the lock would leave the child's copy held.
+        pthread_atfork([] { threadSetLock.lock(); }, [] { threadSetLock.unlock(); },
+                       [] { threadSetLock.unlock(); });
         trackerReady.store(true, std::memory_order_release);
     }
 }

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstring>
 #include <new>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <thread>
 #include <vector>
 
@@ -220,6 +222,36 @@ TEST(BreakAllocId, NamesTheAllocationWhenNoDebuggerIsAttached) {
     BreakAllocId = -1;
     TrackedFree(data, nullptr, 0);
     EXPECT_EQ(trace.All().rfind(expected, 0), 0u) << trace.All();
+}
+
+} // namespace
+
+namespace {
+
+TEST(BlockOwnership, ForkWhileOtherThreadsAllocateLeavesTheChildWorking) {
+    std::atomic<bool> stop{false};
+    std::thread busy([&] {
+        while (!stop.load())
+            TrackedFree(TrackedAlloc(64, nullptr, 0), nullptr, 0);
+    });
+    // Several forks: each lands inside the busy thread's hold of the lock now and then.
+    bool childrenWorked = true;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const pid_t child = fork();
+        if (child == 0) {
+            alarm(5); // a lock left held would hang here: fail instead
+            void* fromThread = nullptr;
+            std::thread([&] { fromThread = TrackedAlloc(64, nullptr, 0); }).join();
+            TrackedFree(fromThread, nullptr, 0);
+            _exit(fromThread ? 0 : 1);
+        }
+        int status = 0;
+        childrenWorked = childrenWorked && child > 0 && waitpid(child, &status, 0) == child &&
+                         WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    stop.store(true);
+    busy.join();
+    EXPECT_TRUE(childrenWorked);
 }
 
 } // namespace
