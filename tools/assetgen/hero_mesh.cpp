@@ -646,7 +646,7 @@ Mesh makeHead(const Model& model) {
     mesh.frame = model.findFrame("Head");
     mesh.materials.push_back(texturedMaterial("HelmetArmour", kBodyTexture));
     mesh.materials.push_back(
-        plainMaterial("FaceGlass", {0.08f, 0.12f, 0.2f, 1}, {0.02f, 0.05f, 0.1f}));
+        plainMaterial("FaceGlass", {0.14f, 0.24f, 0.42f, 1}, {0.02f, 0.05f, 0.1f}));
     MeshBuilder b(mesh);
     b.offset = model.frames[size_t(mesh.frame)].bindWorld;
     RoundBox head;
@@ -705,7 +705,7 @@ Mesh makeHead(const Model& model) {
         }
     // Armour vertices carry the light only; the glass also carries its dark blue.
     bakeColors(compact, [&](size_t f) {
-        return compact.faceMaterials[f] == 1 ? Color4{0.1f, 0.16f, 0.3f, 1} : Color4{};
+        return compact.faceMaterials[f] == 1 ? Color4{0.14f, 0.24f, 0.42f, 1} : Color4{};
     });
     return compact;
 }

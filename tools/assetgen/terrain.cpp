@@ -52,8 +52,8 @@ float TerrainShape::raw(float x, float z) const {
     float hills = fbm(x / 620.0f + 13.7f, z / 620.0f + 5.3f, 11, 6);
     float ridge = 1 - std::fabs(fbm(x / 950.0f + 3.1f, z / 950.0f - 7.7f, 23, 5));
     ridge *= ridge;
-    float edge = smoothstep(650.0f, 1450.0f, r);
-    float h = 62 + 60 * hills + edge * (100 * ridge + 35 * hills);
+    float edge = smoothstep(550.0f, 1400.0f, r);
+    float h = 62 + 60 * hills + edge * (150 * ridge + 40 * hills);
 
     // A gentle, slightly tilted floor where the hero stands.
     float floorHeight = 50 + 0.010f * x + 0.004f * z;
