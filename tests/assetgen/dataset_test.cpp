@@ -105,6 +105,7 @@ TEST_F(DataSet, GeneratorWritesEveryFileAndRejectsBadArguments) {
     std::string blocked = (root_ / "first" / "terrain_heightmap.png" / "sub").string();
     std::string output = runAndCapture(std::string(ASSETGEN_EXE) + " " + blocked);
     EXPECT_NE(output.find("assetgen: cannot"), std::string::npos) << output;
+    EXPECT_NE(std::system((std::string(ASSETGEN_EXE) + " " + blocked + " 2>/dev/null").c_str()), 0);
 }
 
 TEST_F(DataSet, SecondRunWritesByteIdenticalFiles) {
