@@ -4,6 +4,7 @@
 #include "platform/d3dx9math.h"
 #include "platform/d3dx9tex.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -85,6 +86,11 @@ bool Terrain::Build(float size, UINT level, float heightScale, const char* textu
         Complain(heightmapFile, "level " + std::to_string(level) + " is " + std::to_string(width) +
                                     " x " + std::to_string(height) +
                                     "; a grid needs 2 x 2 to 16384 cells");
+        return false;
+    }
+    if (!(size > 0.0f) || !std::isfinite(size)) {
+        Complain(heightmapFile,
+                 "a terrain " + std::to_string(size) + " units across is no terrain");
         return false;
     }
     if (detailRepeat == 0) {
@@ -237,8 +243,9 @@ float Terrain::GetHeight(float x, float z) const {
 
     float gx = (x + half) / cellSpacing;
     float gz = (z + half) / cellSpacing;
-    UINT col = static_cast<UINT>(gx);
-    UINT row = static_cast<UINT>(gz);
+    // Converted only below the grid's end, so no value out of UINT's range is converted.
+    UINT col = gx < static_cast<float>(cellsX) ? static_cast<UINT>(gx) : cellsX;
+    UINT row = gz < static_cast<float>(cellsZ) ? static_cast<UINT>(gz) : cellsZ;
     float dx = gx - static_cast<float>(col);
     float dz = gz - static_cast<float>(row);
     // The far edges belong to the last cell. Rows a non-square level lacks are outside;

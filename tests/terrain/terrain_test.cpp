@@ -311,6 +311,9 @@ TEST_F(TerrainTest, LevelsThatCannotMakeAGridAreRefused) {
     EXPECT_FALSE(BuildFrom(terrain, Ramp(8, 8), 8, 8, 400, 200, 2, 9)) << "no level 9";
     EXPECT_FALSE(BuildFrom(terrain, Ramp(8, 8), 8, 8, 400, 200, 0)) << "detail repeat 0";
     EXPECT_FALSE(BuildFrom(terrain, Ramp(256, 128), 256, 128)) << "32385 cells";
+    EXPECT_FALSE(BuildFrom(terrain, Ramp(8, 8), 8, 8, 0.0f)) << "no size";
+    EXPECT_FALSE(BuildFrom(terrain, Ramp(8, 8), 8, 8, NAN)) << "NaN size";
+    EXPECT_EQ(terrain.GetHeight(0.0f, 0.0f), 9999.0f);
     EXPECT_TRUE(DrawTrace(terrain).empty());
 
     // The largest grids 16-bit indices can reach still build.
