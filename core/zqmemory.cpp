@@ -539,19 +539,6 @@ uint32_t SizeField(const void* data) {
     return size;
 }
 
-uint32_t AllocIdOf(const void* data, uint32_t size) {
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    if (size <= PoolAllocator::__max_bytes)
-        return reinterpret_cast<const PoolBlockHeader*>(bytes - sizeof(PoolBlockHeader))->allocId;
-    return reinterpret_cast<const LargeBlockHeader*>(bytes - sizeof(LargeBlockHeader))->allocId;
-}
-
-bool CheckRelease(void* data, const char* file, int line) {
-    return SizeField(data) <= PoolAllocator::__max_bytes
-               ? PoolAllocator::CheckRelease(data, file, line)
-               : LargeBlockList::CheckRelease(data, file, line);
-}
-
 void Release(const ManagerSet& set, void* data) {
     if (SizeField(data) <= PoolAllocator::__max_bytes)
         set.pool->Release(data);
@@ -727,21 +714,34 @@ void* TrackedAlloc(std::size_t size, const char* file, int line) {
     return data;
 }
 
-void TrackedFree(void* pointer, const char* file, int line) {
-    if (!pointer || !trackerReady.load(std::memory_order_acquire))
-        return; // null, or nothing was ever allocated here: not one of ours
-    const uint32_t size = SizeField(pointer);
-    const uint32_t allocId = AllocIdOf(pointer, size);
-    if (!IsMainSetBlock(allocId)) {
+namespace {
+
+// The release path of one kind of block (pooled or large), routed by the ID in its header.
+template <typename Manager, typename Header>
+void ReleaseBlock(void* pointer, const char* file, int line, Manager* ManagerSet::*manager) {
+    const auto* header =
+        reinterpret_cast<const Header*>(static_cast<unsigned char*>(pointer) - sizeof(Header));
+    if (!IsMainSetBlock(header->allocId)) {
         LockHold hold(threadSetLock);
-        if (CheckRelease(pointer, file, line))
-            Release(threadSet, pointer);
+        if (Manager::CheckRelease(pointer, file, line))
+            (threadSet.*manager)->Release(pointer);
     } else if (OnMainThread()) {
         if (remoteReleases.load(std::memory_order_relaxed))
             FinishRemoteReleases();
-        if (CheckRelease(pointer, file, line))
-            Release(mainSet, pointer);
-    } else if (CheckRelease(pointer, file, line)) {
+        if (Manager::CheckRelease(pointer, file, line))
+            (mainSet.*manager)->Release(pointer);
+    } else if (Manager::CheckRelease(pointer, file, line)) {
         QueueRemoteRelease(pointer);
     }
+}
+
+} // namespace
+
+void TrackedFree(void* pointer, const char* file, int line) {
+    if (!pointer || !trackerReady.load(std::memory_order_acquire))
+        return; // null, or nothing was ever allocated here: not one of ours
+    if (SizeField(pointer) <= PoolAllocator::__max_bytes)
+        ReleaseBlock<PoolAllocator, PoolBlockHeader>(pointer, file, line, &ManagerSet::pool);
+    else
+        ReleaseBlock<LargeBlockList, LargeBlockHeader>(pointer, file, line, &ManagerSet::large);
 }

@@ -6,9 +6,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstring>
 #include <ctime>
 #include <cstdlib>
 #include <new>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -54,16 +56,20 @@ void TrackedDelete(void* block) {
     ::operator delete(block);
 }
 
+void ReportRatio(benchmark::State& state, double tracked, double plain) {
+    const double pairs = static_cast<double>(state.iterations()) * kRounds * kBatch;
+    state.counters["tracked_ns"] = tracked / pairs;
+    state.counters["malloc_ns"] = plain / pairs;
+    state.counters["ratio"] = tracked / plain;
+}
+
 void CompareWithMalloc(benchmark::State& state, const std::vector<std::size_t>& sizes) {
     double tracked = 0, plain = 0;
     for (auto _ : state) {
         tracked += TimeBatches(sizes, TrackedNew, TrackedDelete);
         plain += TimeBatches(sizes, std::malloc, std::free);
     }
-    const double pairs = static_cast<double>(state.iterations()) * kRounds * kBatch;
-    state.counters["tracked_ns"] = tracked / pairs;
-    state.counters["malloc_ns"] = plain / pairs;
-    state.counters["ratio"] = tracked / plain;
+    ReportRatio(state, tracked, plain);
 }
 
 // Blocks of 8 to 256 bytes: the pooled path.
@@ -106,6 +112,40 @@ void LargeBlocks(benchmark::State& state) {
     CompareWithMalloc(state, BatchSizes(1024, 65536, 9 * 1024 + 13));
 }
 BENCHMARK(LargeBlocks);
+
+// A program writes what it allocates: with the pages in use, what is left is the tracker's
+// own work (header, guards and the 0xCC fill on release).
+template <void* (*allocate)(std::size_t)> void* AllocateAndWrite(std::size_t size) {
+    void* block = allocate(size);
+    std::memset(block, 1, size);
+    return block;
+}
+
+void LargeBlocksWritten(benchmark::State& state) {
+    const std::vector<std::size_t> sizes = BatchSizes(1024, 65536, 9 * 1024 + 13);
+    double tracked = 0, plain = 0;
+    for (auto _ : state) {
+        tracked += TimeBatches(sizes, AllocateAndWrite<TrackedNew>, TrackedDelete);
+        plain += TimeBatches(sizes, AllocateAndWrite<std::malloc>, std::free);
+    }
+    ReportRatio(state, tracked, plain);
+}
+BENCHMARK(LargeBlocksWritten);
+
+// The small batches on a thread other than the program's: every call takes the guard of
+// the shared managers (uncontended here). The difference to SmallBlocks is its cost.
+void SmallBlocksOnOtherThread(benchmark::State& state) {
+    const std::vector<std::size_t> sizes = BatchSizes(8, 256, 40);
+    double tracked = 0, plain = 0;
+    for (auto _ : state) {
+        std::thread([&] {
+            tracked += TimeBatches(sizes, TrackedNew, TrackedDelete);
+            plain += TimeBatches(sizes, std::malloc, std::free);
+        }).join();
+    }
+    ReportRatio(state, tracked, plain);
+}
+BENCHMARK(SmallBlocksOnOtherThread);
 
 // Many threads at once (the GL driver's threads): every call takes the tracker's guard.
 void ThreadsAtOnce(benchmark::State& state) {
