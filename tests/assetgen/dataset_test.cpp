@@ -152,9 +152,7 @@ TEST_F(DataSet, ImagesHaveTheStatedSizesAndFormats) {
     std::string info = runAndCapture(
         "identify -format '%m %w %h %C %[fx:mean]\\n' " + file("terrain_texture.dds").string() +
         " " + file("terrain_detail.dds").string() + " " + file("terrain_heightmap.png").string());
-    std::smatch m;
     std::regex line(R"((\S+) (\d+) (\d+) (\S+) ([0-9.]+))");
-    std::vector<std::smatch> lines;
     std::vector<std::string> rows;
     for (auto it = std::sregex_iterator(info.begin(), info.end(), line);
          it != std::sregex_iterator(); ++it)

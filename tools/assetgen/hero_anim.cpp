@@ -36,8 +36,8 @@ public:
         return pose.angles[size_t(model_.findFrame(frame))];
     }
 
-    // Both sides at once; `mirror` negates y and z rotations for the right side so that one
-    // description means the same movement on either side.
+    // Adds to the left and right bones of a part. The right side's y and z rotations are
+    // mirrored, so equal values move both sides symmetrically (+z raises either arm sideways).
     void sides(Pose& pose, const char* part, Vec3 left, Vec3 right) const {
         std::string l = std::string("L_") + part, r = std::string("R_") + part;
         Vec3& a = pose.angles[size_t(model_.findFrame(l))];
