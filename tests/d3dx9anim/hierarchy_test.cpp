@@ -110,6 +110,12 @@ std::string Summary(const Loaded& l) {
             ID3DXAnimationSet* set = nullptr;
             l.controller->GetAnimationSet(i, &set);
             s << "set " << set->GetName() << " " << set->GetPeriod() << "\n";
+            l.controller->SetTrackAnimationSet(0, set);
+            l.controller->SetTrackPosition(0, 0.3);
+            l.controller->AdvanceTime(0.0, nullptr);
+            for (const D3DXFRAME* f : AllFrames(l.root))
+                s << " " << f->TransformationMatrix._41 << "," << f->TransformationMatrix._42;
+            s << "\n";
             set->Release();
         }
     }

@@ -387,7 +387,7 @@ private:
 HRESULT WINAPI D3DXLoadMeshHierarchyFromXA(LPCSTR Filename, DWORD MeshOptions,
                                            LPDIRECT3DDEVICE9 pDevice,
                                            LPD3DXALLOCATEHIERARCHY pAlloc,
-                                           LPD3DXLOADUSERDATA /*pUserDataLoader*/,
+                                           LPD3DXLOADUSERDATA pUserDataLoader,
                                            LPD3DXFRAME* ppFrameHeirarchy,
                                            LPD3DXANIMATIONCONTROLLER* ppAnimController) {
     if (ppAnimController)
@@ -395,6 +395,12 @@ HRESULT WINAPI D3DXLoadMeshHierarchyFromXA(LPCSTR Filename, DWORD MeshOptions,
     if (!Filename || !pDevice || !pAlloc || !ppFrameHeirarchy)
         return D3DERR_INVALIDCALL;
     *ppFrameHeirarchy = nullptr;
+    static bool userDataNoted = false;
+    if (pUserDataLoader && !userDataNoted) {
+        userDataNoted = true;
+        OutputDebugStringA("D3DXLoadMeshHierarchyFromX: custom data objects are not handed to "
+                           "the user-data loader on this platform\n");
+    }
     Document doc;
     std::string error;
     if (!fw::xfile::LoadDocument(Filename, doc, error)) {
