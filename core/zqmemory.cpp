@@ -77,8 +77,13 @@ uint32_t TakeAllocId(MemoryStats& stats, BlockOwner owner) {
     case BlockOwner::LibraryThread:
         return kLibraryThreadBlockId;
     default:
-        return stats.NextAllocId++;
+        break;
     }
+    const uint32_t id = stats.NextAllocId++;
+    // The top three values mark library and free blocks: a long run wraps before them.
+    if (stats.NextAllocId == kLibraryThreadBlockId)
+        stats.NextAllocId = 0;
+    return id;
 }
 
 uintptr_t Address(const void* data) {
@@ -237,6 +242,8 @@ void SetNextFree(PoolBlockHeader* slot, PoolBlockHeader* next) {
 
 void* PoolAllocator::Allocate(uint32_t size, const char* file, int line, BlockOwner owner) {
     assert(size <= __max_bytes);
+    if (size > __max_bytes) // the index below would leave the list heads
+        return nullptr;
     if (size == 0)
         size = 1;
     const uint32_t i = (size - 1) / 8;

@@ -24,7 +24,7 @@ constexpr uint32_t kFreeSlotId = 0xFFFFFFFFu;
 // Blocks that libraries (the GL driver, SDL) allocate carry one of these IDs instead of a
 // serial one: they are counted apart and never listed as the program's leaks. The second
 // marks blocks allocated on threads other than the program's, which live in managers of
-// their own (see tracker.cpp).
+// their own (see zqmemory.cpp). Serial IDs wrap to 0 before reaching these.
 constexpr uint32_t kLibraryBlockId = 0xFFFFFFFEu;
 constexpr uint32_t kLibraryThreadBlockId = 0xFFFFFFFDu;
 constexpr bool IsLibraryBlockId(uint32_t id) {

@@ -208,6 +208,18 @@ TEST_F(PoolTest, LibraryBlocksDrawNoIdAndStayOutOfTheProgramsFigures) {
     pool.Free(program, nullptr, 0);
 }
 
+TEST_F(PoolTest, SerialIdsWrapBeforeTheValuesThatMarkFreeAndLibraryBlocks) {
+    stats.NextAllocId = 0xFFFFFFFCu;
+    void* last = pool.Allocate(16, nullptr, 0);
+    void* wrapped = pool.Allocate(16, nullptr, 0);
+    EXPECT_EQ(HeaderOf(last)->allocId, 0xFFFFFFFCu);
+    EXPECT_EQ(HeaderOf(wrapped)->allocId, 0u);
+    pool.Free(last, nullptr, 0);
+    pool.Free(wrapped, nullptr, 0);
+    EXPECT_EQ(stats.LiveObjects, 0);
+    EXPECT_TRUE(trace.All().empty());
+}
+
 TEST_F(PoolTest, BlocksStayUsableAfterTheClosingReport) {
     auto* leaked = static_cast<char*>(pool.Allocate(64, nullptr, 0));
     pool.Allocate(8, nullptr, 0, BlockOwner::Library);
