@@ -66,8 +66,9 @@ float TerrainShape::raw(float x, float z) const {
     float valley = floorHeight - 3 - 0.02f * std::max(0.0f, -z - 100);
     h = mix(h, std::min(h, valley), corridor);
 
-    // A knoll inside the camera's orbit, so the ground pushes the camera in on that side.
-    float dx = x - 215, dz = z - 205;
+    // A knoll whose flank reaches into the camera's orbit, so the ground pushes the camera in
+    // on that side.
+    float dx = x - 240, dz = z - 225;
     float along = (dx * 0.87f - dz * 0.5f) / 120.0f, across = (dx * 0.5f + dz * 0.87f) / 80.0f;
     float knoll = std::exp(-0.5f * (along * along + across * across));
     h += 50 * knoll * (0.85f + 0.3f * fbm(x / 90.0f, z / 90.0f, 61, 3));
