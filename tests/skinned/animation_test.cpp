@@ -137,7 +137,14 @@ TEST_F(AnimationTest, FrameMatricesFollowTheWorldMatrixEvenWithZeroElapsed) {
 }
 
 TEST_F(AnimationTest, LoopsAreCountedWithTheOvershootDropped) {
+    // Before a set is chosen the period is 0: every update counts a loop, without effect.
+    model.Update(0.1f, Identity());
+    model.Update(0.1f, Identity());
+    EXPECT_EQ(model.GetLoopCount(), 2u);
+    EXPECT_NEAR(controller->GetTime(), 0.2, 1e-6);
+
     model.SetAnimation("walk", 0, false);
+    EXPECT_EQ(model.GetLoopCount(), 0u);
     for (int frame = 1; frame <= 3; ++frame) {
         model.Update(0.3f, Identity());
         EXPECT_EQ(model.GetLoopCount(), 0u) << "frame " << frame;
