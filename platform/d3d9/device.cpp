@@ -143,7 +143,14 @@ HRESULT IDirect3DDevice9::Reset(D3DPRESENT_PARAMETERS* pPresentationParameters) 
     D3DPRESENT_PARAMETERS params = *pPresentationParameters;
     d3d9::ResolvePresentParameters(m_core->window, params);
     *pPresentationParameters = params;
+    bool resized = params.BackBufferWidth != m_core->params.BackBufferWidth ||
+                   params.BackBufferHeight != m_core->params.BackBufferHeight ||
+                   params.BackBufferFormat != m_core->params.BackBufferFormat ||
+                   params.EnableAutoDepthStencil != m_core->params.EnableAutoDepthStencil ||
+                   params.AutoDepthStencilFormat != m_core->params.AutoDepthStencilFormat;
     m_core->params = params;
+    if (resized)
+        m_core->CreateBackBuffer();
     m_core->ResetState();
     m_core->inScene = false;
     m_core->loss = d3d9::LossState::Operational;

@@ -240,6 +240,7 @@ DeviceCore::DeviceCore(IDirect3D9* d3d, HWND window, SDL_Window* sdlWindow, void
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, white);
     glBindTexture(GL_TEXTURE_2D, 0);
+    CreateBackBuffer();
     ResetState();
     SDL_GL_SetSwapInterval(params.PresentationInterval == D3DPRESENT_INTERVAL_IMMEDIATE ? 0 : 1);
 }
@@ -249,9 +250,62 @@ DeviceCore::~DeviceCore() {
         LibraryScope scope;
         MakeCurrent();
         glDeleteTextures(1, &whiteTexture);
+        DestroyBackBuffer();
     }
     ReleaseGlContext(glContext);
     d3d->Release();
+}
+
+void DeviceCore::CreateBackBuffer() {
+    const GlFunctions& gl = Gl();
+    LibraryScope scope;
+    MakeCurrent();
+    DestroyBackBuffer();
+    if (!gl.framebuffers) {
+        WarnOnce("no framebuffer objects: the back buffer is the window's own");
+        return;
+    }
+    GLsizei w = GLsizei(params.BackBufferWidth), h = GLsizei(params.BackBufferHeight);
+    gl.GenRenderbuffers(1, &colorBuffer);
+    gl.BindRenderbuffer(GL_RENDERBUFFER, colorBuffer);
+    // X8R8G8B8 has no alpha: DESTALPHA must read 1.
+    bool alpha = params.BackBufferFormat == D3DFMT_A8R8G8B8;
+    gl.RenderbufferStorage(GL_RENDERBUFFER, alpha ? GL_RGBA8 : GL_RGB8, w, h);
+    gl.GenFramebuffers(1, &framebuffer);
+    gl.BindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    gl.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colorBuffer);
+    if (params.EnableAutoDepthStencil) {
+        D3DFORMAT format = params.AutoDepthStencilFormat;
+        bool stencil = format == D3DFMT_D24S8;
+        GLenum internal = stencil                  ? GL_DEPTH24_STENCIL8
+                          : format == D3DFMT_D24X8 ? GL_DEPTH_COMPONENT24
+                                                   : GL_DEPTH_COMPONENT16;
+        gl.GenRenderbuffers(1, &depthBuffer);
+        gl.BindRenderbuffer(GL_RENDERBUFFER, depthBuffer);
+        gl.RenderbufferStorage(GL_RENDERBUFFER, internal, w, h);
+        gl.FramebufferRenderbuffer(GL_FRAMEBUFFER,
+                                   stencil ? GL_DEPTH_STENCIL_ATTACHMENT : GL_DEPTH_ATTACHMENT,
+                                   GL_RENDERBUFFER, depthBuffer);
+    }
+    gl.BindRenderbuffer(GL_RENDERBUFFER, 0);
+    if (gl.CheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+        WarnOnce("the offscreen back buffer is incomplete: drawing into the window instead");
+        DestroyBackBuffer();
+    }
+}
+
+void DeviceCore::DestroyBackBuffer() {
+    const GlFunctions& gl = Gl();
+    if (!gl.framebuffers)
+        return;
+    gl.BindFramebuffer(GL_FRAMEBUFFER, 0);
+    if (framebuffer)
+        gl.DeleteFramebuffers(1, &framebuffer);
+    if (colorBuffer)
+        gl.DeleteRenderbuffers(1, &colorBuffer);
+    if (depthBuffer)
+        gl.DeleteRenderbuffers(1, &depthBuffer);
+    framebuffer = colorBuffer = depthBuffer = 0;
 }
 
 void DeviceCore::MakeCurrent() {
@@ -1013,7 +1067,12 @@ bool DeviceCore::ReadBackBuffer(std::vector<uint8_t>& rgba) {
     MakeCurrent();
     int w = int(params.BackBufferWidth), h = int(params.BackBufferHeight);
     std::vector<uint8_t> bottomUp(size_t(w) * h * 4);
-    glReadBuffer(GL_BACK);
+    if (framebuffer) {
+        Gl().BindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+        glReadBuffer(GL_COLOR_ATTACHMENT0);
+    } else {
+        glReadBuffer(GL_BACK);
+    }
     glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
     rgba.resize(bottomUp.size());
     size_t row = size_t(w) * 4;
@@ -1040,7 +1099,23 @@ HRESULT DeviceCore::Present() {
                          [this](std::vector<uint8_t>& rgba) { ReadBackBuffer(rgba); });
     LibraryScope scope;
     MakeCurrent();
-    SDL_GL_SwapWindow(sdlWindow);
+    if (framebuffer) {
+        // The back buffer keeps its size; the window shows it stretched, as D3D does.
+        const GlFunctions& gl = Gl();
+        int drawableW = 0, drawableH = 0;
+        SDL_GL_GetDrawableSize(sdlWindow, &drawableW, &drawableH);
+        GLint w = GLint(params.BackBufferWidth), h = GLint(params.BackBufferHeight);
+        gl.BindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+        gl.BindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+        glColorMask(1, 1, 1, 1);
+        gl.BlitFramebuffer(0, 0, w, h, 0, 0, drawableW, drawableH, GL_COLOR_BUFFER_BIT,
+                           drawableW == w && drawableH == h ? GL_NEAREST : GL_LINEAR);
+        SDL_GL_SwapWindow(sdlWindow);
+        gl.BindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+        dirty |= kDirtyColorWrite;
+    } else {
+        SDL_GL_SwapWindow(sdlWindow);
+    }
     return D3D_OK;
 }
 

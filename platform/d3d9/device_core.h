@@ -83,6 +83,9 @@ public:
     HRESULT Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
                   DWORD stencil);
     HRESULT Present();
+    // (Re)creates the offscreen back buffer for params: D3D keeps its size whatever the
+    // window does, and Present stretches it to the window.
+    void CreateBackBuffer();
     bool ReadBackBuffer(std::vector<uint8_t>& rgba); // rows top first
 
     // Resources tell the device when they go.
@@ -130,6 +133,11 @@ private:
     HRESULT ValidateIndexedDraw(INT baseVertex, UINT firstIndex, UINT indexCount,
                                 UINT availableVertices);
 
+    void DestroyBackBuffer();
+
+    GLuint framebuffer = 0; // 0: drawing straight into the window
+    GLuint colorBuffer = 0;
+    GLuint depthBuffer = 0;
     GLenum colorMaterial = 0; // 0: off
     std::array<bool, kStages> unitEnabled{};
     std::array<bool, kStages> unitConfigured{};

@@ -29,6 +29,21 @@ GlFunctions Load() {
     Resolve(f.BlendFuncSeparate, "glBlendFuncSeparate");
     Resolve(f.BlendColor, "glBlendColor");
     Resolve(f.SecondaryColorPointer, "glSecondaryColorPointer");
+    Resolve(f.GenFramebuffers, "glGenFramebuffers");
+    Resolve(f.DeleteFramebuffers, "glDeleteFramebuffers");
+    Resolve(f.BindFramebuffer, "glBindFramebuffer");
+    Resolve(f.FramebufferRenderbuffer, "glFramebufferRenderbuffer");
+    Resolve(f.CheckFramebufferStatus, "glCheckFramebufferStatus");
+    Resolve(f.GenRenderbuffers, "glGenRenderbuffers");
+    Resolve(f.DeleteRenderbuffers, "glDeleteRenderbuffers");
+    Resolve(f.BindRenderbuffer, "glBindRenderbuffer");
+    Resolve(f.RenderbufferStorage, "glRenderbufferStorage");
+    Resolve(f.BlitFramebuffer, "glBlitFramebuffer");
+    f.framebuffers = SDL_GL_ExtensionSupported("GL_ARB_framebuffer_object") == SDL_TRUE &&
+                     f.GenFramebuffers && f.DeleteFramebuffers && f.BindFramebuffer &&
+                     f.FramebufferRenderbuffer && f.CheckFramebufferStatus && f.GenRenderbuffers &&
+                     f.DeleteRenderbuffers && f.BindRenderbuffer && f.RenderbufferStorage &&
+                     f.BlitFramebuffer;
     f.s3tc = f.CompressedTexImage2D &&
              SDL_GL_ExtensionSupported("GL_EXT_texture_compression_s3tc") == SDL_TRUE;
     f.complete = f.ActiveTexture && f.ClientActiveTexture && f.MultiTexCoord4f && f.GenBuffers &&

@@ -22,6 +22,18 @@ struct GlFunctions {
     PFNGLBLENDFUNCSEPARATEPROC BlendFuncSeparate = nullptr;
     PFNGLBLENDCOLORPROC BlendColor = nullptr;
     PFNGLSECONDARYCOLORPOINTERPROC SecondaryColorPointer = nullptr;
+    // Framebuffer objects (ARB_framebuffer_object): the back buffer, when available.
+    PFNGLGENFRAMEBUFFERSPROC GenFramebuffers = nullptr;
+    PFNGLDELETEFRAMEBUFFERSPROC DeleteFramebuffers = nullptr;
+    PFNGLBINDFRAMEBUFFERPROC BindFramebuffer = nullptr;
+    PFNGLFRAMEBUFFERRENDERBUFFERPROC FramebufferRenderbuffer = nullptr;
+    PFNGLCHECKFRAMEBUFFERSTATUSPROC CheckFramebufferStatus = nullptr;
+    PFNGLGENRENDERBUFFERSPROC GenRenderbuffers = nullptr;
+    PFNGLDELETERENDERBUFFERSPROC DeleteRenderbuffers = nullptr;
+    PFNGLBINDRENDERBUFFERPROC BindRenderbuffer = nullptr;
+    PFNGLRENDERBUFFERSTORAGEPROC RenderbufferStorage = nullptr;
+    PFNGLBLITFRAMEBUFFERPROC BlitFramebuffer = nullptr;
+    bool framebuffers = false;
     bool s3tc = false; // compressed DXT uploads
     bool complete = false;
 };

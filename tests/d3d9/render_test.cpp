@@ -285,3 +285,48 @@ TEST_F(DrawTest, WorldViewProjectionTransformRowVectors) {
 
 } // namespace
 } // namespace d3d9test
+
+namespace d3d9test {
+namespace {
+
+TEST_F(DeviceTest, BackBufferWithoutAlphaReadsDestinationAlphaAsOne) {
+    Unlit();
+    ClearTo(0x00000000); // the alpha written here is not kept
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_DESTALPHA);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ZERO);
+    DrawQuad(-1, -1, 1, 1, 0.5f, D3DCOLOR_XRGB(40, 80, 120));
+    EXPECT_PIXEL(Pixel(32, 32), {40, 80, 120});
+}
+
+TEST_F(DeviceTest, ResetToAnotherSizeResizesTheBackBuffer) {
+    D3DPRESENT_PARAMETERS small = params;
+    small.BackBufferWidth = 32;
+    small.BackBufferHeight = 16;
+    ASSERT_EQ(device->Reset(&small), D3D_OK);
+    IDirect3DSurface9* backBuffer = nullptr;
+    ASSERT_EQ(device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &backBuffer), D3D_OK);
+    D3DSURFACE_DESC desc{};
+    backBuffer->GetDesc(&desc);
+    backBuffer->Release();
+    EXPECT_EQ(desc.Width, 32u);
+    EXPECT_EQ(desc.Height, 16u);
+    D3DVIEWPORT9 viewport{};
+    device->GetViewport(&viewport);
+    EXPECT_EQ(viewport.Height, 16u);
+    Unlit();
+    ClearTo(0xff000000);
+    DrawQuad(-1, 0, 1, 1, 0.5f, 0xff00ff00); // the top half
+    int w = 0, h = 0;
+    std::vector<uint8_t> rgba;
+    ASSERT_TRUE(fw::d3d9test::ReadBackBuffer(device, &w, &h, &rgba));
+    EXPECT_EQ(w, 32);
+    EXPECT_EQ(h, 16);
+    EXPECT_PIXEL(Pixel(16, 3), {0, 255, 0});
+    EXPECT_PIXEL(Pixel(16, 12), {0, 0, 0});
+    EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+    ASSERT_EQ(device->Reset(&params), D3D_OK);
+}
+
+} // namespace
+} // namespace d3d9test
