@@ -263,8 +263,8 @@ TEST(HeroAnimations, FeetStayOnTheGroundAndTheHeroNearTheOrigin) {
                 farthest = std::max(farthest, std::hypot(p.x, p.z));
             }
             SCOPED_TRACE(set.name + " at tick " + std::to_string(tick));
-            EXPECT_GT(lowest, -1.5f) << "a foot sinks into the ground";
-            EXPECT_LT(lowest, 6.0f) << "both feet far off the ground";
+            EXPECT_GT(lowest, -0.6f) << "a foot sinks into the ground";
+            EXPECT_LT(lowest, 4.5f) << "both feet far off the ground";
             EXPECT_GT(highest, 35.0f);
             EXPECT_LT(farthest, 35.0f) << "the hero wanders off";
         }

@@ -53,7 +53,7 @@ private:
 // A relaxed guard: knees soft, elbows bent, the sword tilted up in front.
 Pose stance(const Rig& rig) {
     Pose p = rig.blank();
-    p.hipsOffset = {0, -0.35f, 0};
+    p.hipsOffset = {0, -0.1f, 0};
     rig.sides(p, "UpperLeg", {0.1f, 0, 0.02f}, {0.1f, 0, 0.02f});
     rig.sides(p, "LowerLeg", {-0.2f, 0, 0}, {-0.2f, 0, 0});
     rig.sides(p, "Foot", {0.1f, 0, -0.02f}, {0.1f, 0, -0.02f});
@@ -164,7 +164,7 @@ Pose gait(const Rig& rig, float phase, float amount) {
         }
     }
     const float bob = mix(0.45f, 1.1f, amount);
-    p.hipsOffset = p.hipsOffset + Vec3{0, -bob + bob * std::cos(2 * phase), 0};
+    p.hipsOffset = p.hipsOffset + Vec3{0, -0.17f - bob + bob * std::cos(2 * phase), 0};
     rig.at(p, "Hips") = Vec3{mix(0.02f, 0.1f, amount), 0.12f * std::sin(phase), 0};
     rig.at(p, "Spine") = Vec3{mix(0.03f, 0.14f, amount), -0.16f * std::sin(phase), 0};
     rig.at(p, "Chest") = Vec3{0.02f, -0.06f * std::sin(phase), 0};
@@ -197,7 +197,7 @@ std::vector<PoseKey> skill1Keys(const Rig& rig) {
     keys.push_back({0.5f, add(base, windUp)});
 
     Pose strike = rig.blank();
-    strike.hipsOffset = {-0.6f, -3.4f, -4.2f};
+    strike.hipsOffset = {-0.6f, -2.35f, -4.2f};
     rig.at(strike, "Hips") = {0.12f, -0.3f, 0};
     rig.at(strike, "Spine") = {0.28f, -0.25f, 0};
     rig.at(strike, "Chest") = {0.12f, -0.25f, -0.05f};
@@ -213,7 +213,7 @@ std::vector<PoseKey> skill1Keys(const Rig& rig) {
     keys.push_back({0.82f, add(base, strike)});
 
     Pose follow = strike;
-    follow.hipsOffset = {-0.5f, -3.0f, -4.0f};
+    follow.hipsOffset = {-0.5f, -2.4f, -4.0f};
     rig.at(follow, "Chest") = {0.1f, -0.45f, -0.05f};
     rig.sides(follow, "UpperArm", {0, 0, 0}, {-0.25f, 0, -0.45f});
     rig.sides(follow, "LowerArm", {0, 0, 0}, {0.2f, 0, 0});
@@ -221,7 +221,7 @@ std::vector<PoseKey> skill1Keys(const Rig& rig) {
     keys.push_back({1.12f, add(base, follow)});
 
     Pose hold = follow;
-    hold.hipsOffset = {-0.4f, -2.6f, -3.6f};
+    hold.hipsOffset = {-0.4f, -2.1f, -3.6f};
     hold.antenna = {-0.1f, 0, 0.05f};
     keys.push_back({1.55f, add(base, hold)});
 
@@ -242,7 +242,7 @@ std::vector<PoseKey> skill2Keys(const Rig& rig) {
     keys.push_back({0.0f, base});
 
     Pose crouch = rig.blank();
-    crouch.hipsOffset = {0, -3.2f, 0};
+    crouch.hipsOffset = {0, -2.8f, 0};
     rig.at(crouch, "Spine") = {0.2f, 0, 0};
     rig.sides(crouch, "UpperLeg", {0.75f, 0, 0.12f}, {0.75f, 0, 0.12f});
     rig.sides(crouch, "LowerLeg", {-1.3f, 0, 0}, {-1.3f, 0, 0});
@@ -264,7 +264,7 @@ std::vector<PoseKey> skill2Keys(const Rig& rig) {
     keys.push_back({0.9f, add(base, spread)});
 
     Pose land = crouch;
-    land.hipsOffset = {0, -2.6f, 0};
+    land.hipsOffset = {0, -2.3f, 0};
     land.weaponScale = 1.0f;
     land.antenna = {0.2f, 0, -0.3f};
     keys.push_back({1.45f, add(base, land)});
