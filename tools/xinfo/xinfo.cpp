@@ -98,8 +98,9 @@ std::string Format(const char* path) {
                        : kind == "tzip" ? "compressed text"
                        : kind == "bzip" ? "compressed binary"
                                         : "unknown";
-    return std::string(name) + ", version " + std::string(header + 4, 2) + "." +
-           std::string(header + 6, 2) + ", " +
+    return std::string(name) + ", version " +
+           std::to_string(std::atoi(std::string(header + 4, 2).c_str())) + "." +
+           std::to_string(std::atoi(std::string(header + 6, 2).c_str())) + ", " +
            (std::string(header + 12, 4) == "0064" ? "64" : "32") + "-bit floats";
 }
 
