@@ -447,6 +447,126 @@ Tube torsoTube(float grow) {
     return tube;
 }
 
+// Upper arm, elbow and forearm in one tube, the shoulder pad and the hand; s = 0 left, 1 right.
+void addArm(MeshBuilder& b, const Model& model, const Bones& bones, int s) {
+    const float sign = s == 0 ? 1.0f : -1.0f;
+    const Vec3 dir = armDirection(sign);
+    const Vec3 shoulderJoint = model.frames[size_t(bones.upperArm[s])].bindWorld;
+    const Vec3 armSide = normalize(cross(kFront, dir)) * sign; // towards the body
+
+    // Arm: upper arm, elbow, forearm; blended over the elbow and into the wrist.
+    b.weights = [&, s, shoulderJoint, dir](Vec3 p) {
+        float t = dot(p - shoulderJoint, dir);
+        float toLower = smoothstep(7.6f, 10.6f, t);
+        float toHand = 0.5f * smoothstep(16.2f, 17.8f, t);
+        float collar = 0.35f * (1 - smoothstep(-0.8f, 1.5f, t));
+        return Weights{{bones.shoulder[s], collar},
+                       {bones.upperArm[s], (1 - collar) * (1 - toLower)},
+                       {bones.lowerArm[s], (1 - collar) * toLower * (1 - toHand)},
+                       {bones.hand[s], toHand}};
+    };
+    Tube arm;
+    arm.origin = shoulderJoint;
+    arm.axis = dir;
+    arm.side = armSide;
+    arm.front = kFront;
+    arm.stations = {{-0.8f, 2.2f, 2.3f}, {1.5f, 2.3f, 2.4f},  {5.0f, 2.1f, 2.2f},
+                    {7.6f, 1.8f, 1.9f},  {9.0f, 1.6f, 1.7f},  {10.4f, 2.1f, 2.2f},
+                    {13.0f, 2.4f, 2.5f}, {16.2f, 2.0f, 2.1f}, {17.8f, 1.4f, 1.5f}};
+    arm.roundness = 2.6f;
+    arm.segments = 14;
+    arm.region = kArmRegion;
+    arm.vStart = kArmStart;
+    arm.vEnd = kArmEnd;
+    addTube(b, arm);
+
+    // Shoulder pad riding on the upper arm.
+    b.weights = [&, s](Vec3) { return Weights{{bones.upperArm[s], 1}}; };
+    RoundBox pad;
+    pad.centre = shoulderJoint + Vec3{sign * 0.6f, 0.9f, 0.3f};
+    pad.half = {3.1f, 2.5f, 3.2f};
+    pad.roundness = 2.6f;
+    pad.columns = 14;
+    pad.rows = 8;
+    pad.region = kPadRegion;
+    addRoundBox(b, pad);
+
+    // Hand: a flat block with the palm towards the body.
+    const Vec3 wrist = model.frames[size_t(bones.hand[s])].bindWorld;
+    b.weights = [&, s, wrist, dir](Vec3 p) {
+        float toHand = smoothstep(-0.6f, 0.8f, dot(p - wrist, dir));
+        return Weights{{bones.lowerArm[s], 1 - toHand}, {bones.hand[s], toHand}};
+    };
+    RoundBox hand;
+    hand.centre = wrist + dir * 2.2f;
+    hand.side = armSide;
+    hand.up = dir * -1.0f;
+    hand.front = kFront;
+    hand.half = {1.1f, 2.3f, 1.7f};
+    hand.roundness = 2.8f;
+    hand.columns = 12;
+    hand.rows = 8;
+    hand.region = kHandRegion;
+    addRoundBox(b, hand);
+}
+
+// Thigh, knee and shin in one tube, the knee guard and the foot; s = 0 left, 1 right.
+void addLeg(MeshBuilder& b, const Model& model, const Bones& bones, int s) {
+    const float sign = s == 0 ? 1.0f : -1.0f;
+    // Leg: thigh, knee, shin; blended into the hips at the top and the foot at the ankle.
+    const Vec3 hipJoint = model.frames[size_t(bones.upperLeg[s])].bindWorld;
+    b.weights = [&, s, hipJoint](Vec3 p) {
+        float t = hipJoint.y - p.y;
+        float hips = 0.45f * (1 - smoothstep(-1.5f, 1.5f, t));
+        float toLower = smoothstep(9.6f, 12.0f, t);
+        float toFoot = 0.6f * smoothstep(19.6f, 21.6f, t);
+        return Weights{{bones.hips, hips},
+                       {bones.upperLeg[s], (1 - hips) * (1 - toLower)},
+                       {bones.lowerLeg[s], (1 - hips) * toLower * (1 - toFoot)},
+                       {bones.foot[s], toFoot}};
+    };
+    Tube leg;
+    leg.origin = hipJoint;
+    leg.axis = {0, -1, 0};
+    leg.side = {sign, 0, 0};
+    leg.front = kFront;
+    leg.stations = {{kLegStart, 2.9f, 3.0f}, {1.5f, 3.1f, 3.2f},  {5.5f, 2.8f, 3.0f},
+                    {9.4f, 2.2f, 2.4f},      {10.8f, 2.0f, 2.2f}, {12.2f, 2.5f, 2.8f},
+                    {15.0f, 2.6f, 2.9f},     {18.5f, 2.2f, 2.4f}, {kLegEnd, 1.7f, 1.8f}};
+    leg.roundness = 2.6f;
+    leg.segments = 14;
+    leg.region = kLegRegion;
+    leg.vStart = kLegStart;
+    leg.vEnd = kLegEnd;
+    addTube(b, leg);
+
+    // Knee guard on the shin.
+    b.weights = [&, s](Vec3) { return Weights{{bones.lowerLeg[s], 1}}; };
+    RoundBox knee;
+    knee.centre = hipJoint + Vec3{0, -11.0f, -2.0f};
+    knee.half = {1.9f, 2.0f, 1.3f};
+    knee.roundness = 2.4f;
+    knee.columns = 10;
+    knee.rows = 6;
+    knee.region = kPadRegion;
+    addRoundBox(b, knee);
+
+    // Foot: heel and sole on the foot bone, the front third on the toe bone.
+    const Vec3 ankle = model.frames[size_t(bones.foot[s])].bindWorld;
+    b.weights = [&, s](Vec3 p) {
+        float toToe = smoothstep(-2.6f, -3.8f, p.z);
+        return Weights{{bones.foot[s], 1 - toToe}, {bones.toe[s], toToe}};
+    };
+    RoundBox foot;
+    foot.centre = {ankle.x, 1.55f, -1.2f};
+    foot.half = {2.1f, 1.55f, 4.0f};
+    foot.roundness = 4.0f;
+    foot.columns = 16;
+    foot.rows = 8;
+    foot.region = kFootRegion;
+    addRoundBox(b, foot);
+}
+
 void addBodyParts(MeshBuilder& b, const Model& model, const Bones& bones) {
     // Torso.
     b.weights = [&](Vec3 p) { return torsoWeights(bones, p); };
@@ -474,118 +594,8 @@ void addBodyParts(MeshBuilder& b, const Model& model, const Bones& bones) {
     addTube(b, neck);
 
     for (int s = 0; s < 2; ++s) {
-        const float sign = s == 0 ? 1.0f : -1.0f;
-        const Vec3 dir = armDirection(sign);
-        const Vec3 shoulderJoint = model.frames[size_t(bones.upperArm[s])].bindWorld;
-        const Vec3 armSide = normalize(cross(kFront, dir)) * sign; // points away from the body
-
-        // Arm: upper arm, elbow, forearm; blended over the elbow and into the wrist.
-        b.weights = [&, s, shoulderJoint, dir](Vec3 p) {
-            float t = dot(p - shoulderJoint, dir);
-            float toLower = smoothstep(7.6f, 10.6f, t);
-            float toHand = 0.5f * smoothstep(16.2f, 17.8f, t);
-            float collar = 0.35f * (1 - smoothstep(-0.8f, 1.5f, t));
-            return Weights{{bones.shoulder[s], collar},
-                           {bones.upperArm[s], (1 - collar) * (1 - toLower)},
-                           {bones.lowerArm[s], (1 - collar) * toLower * (1 - toHand)},
-                           {bones.hand[s], toHand}};
-        };
-        Tube arm;
-        arm.origin = shoulderJoint;
-        arm.axis = dir;
-        arm.side = armSide;
-        arm.front = kFront;
-        arm.stations = {{-0.8f, 2.2f, 2.3f}, {1.5f, 2.3f, 2.4f},  {5.0f, 2.1f, 2.2f},
-                        {7.6f, 1.8f, 1.9f},  {9.0f, 1.6f, 1.7f},  {10.4f, 2.1f, 2.2f},
-                        {13.0f, 2.4f, 2.5f}, {16.2f, 2.0f, 2.1f}, {17.8f, 1.4f, 1.5f}};
-        arm.roundness = 2.6f;
-        arm.segments = 14;
-        arm.region = kArmRegion;
-        arm.vStart = kArmStart;
-        arm.vEnd = kArmEnd;
-        addTube(b, arm);
-
-        // Shoulder pad riding on the upper arm.
-        b.weights = [&, s](Vec3) { return Weights{{bones.upperArm[s], 1}}; };
-        RoundBox pad;
-        pad.centre = shoulderJoint + Vec3{sign * 0.6f, 0.9f, 0.3f};
-        pad.half = {3.1f, 2.5f, 3.2f};
-        pad.roundness = 2.6f;
-        pad.columns = 14;
-        pad.rows = 8;
-        pad.region = kPadRegion;
-        addRoundBox(b, pad);
-
-        // Hand: a flat block with the palm towards the body.
-        const Vec3 wrist = model.frames[size_t(bones.hand[s])].bindWorld;
-        b.weights = [&, s, wrist, dir](Vec3 p) {
-            float toHand = smoothstep(-0.6f, 0.8f, dot(p - wrist, dir));
-            return Weights{{bones.lowerArm[s], 1 - toHand}, {bones.hand[s], toHand}};
-        };
-        RoundBox hand;
-        hand.centre = wrist + dir * 2.2f;
-        hand.side = armSide;
-        hand.up = dir * -1.0f;
-        hand.front = kFront;
-        hand.half = {1.1f, 2.3f, 1.7f};
-        hand.roundness = 2.8f;
-        hand.columns = 12;
-        hand.rows = 8;
-        hand.region = kHandRegion;
-        addRoundBox(b, hand);
-
-        // Leg: thigh, knee, shin; blended into the hips at the top and the foot at the ankle.
-        const Vec3 hipJoint = model.frames[size_t(bones.upperLeg[s])].bindWorld;
-        b.weights = [&, s, hipJoint](Vec3 p) {
-            float t = hipJoint.y - p.y;
-            float hips = 0.45f * (1 - smoothstep(-1.5f, 1.5f, t));
-            float toLower = smoothstep(9.6f, 12.0f, t);
-            float toFoot = 0.6f * smoothstep(19.6f, 21.6f, t);
-            return Weights{{bones.hips, hips},
-                           {bones.upperLeg[s], (1 - hips) * (1 - toLower)},
-                           {bones.lowerLeg[s], (1 - hips) * toLower * (1 - toFoot)},
-                           {bones.foot[s], toFoot}};
-        };
-        Tube leg;
-        leg.origin = hipJoint;
-        leg.axis = {0, -1, 0};
-        leg.side = {sign, 0, 0};
-        leg.front = kFront;
-        leg.stations = {{kLegStart, 2.9f, 3.0f}, {1.5f, 3.1f, 3.2f},  {5.5f, 2.8f, 3.0f},
-                        {9.4f, 2.2f, 2.4f},      {10.8f, 2.0f, 2.2f}, {12.2f, 2.5f, 2.8f},
-                        {15.0f, 2.6f, 2.9f},     {18.5f, 2.2f, 2.4f}, {kLegEnd, 1.7f, 1.8f}};
-        leg.roundness = 2.6f;
-        leg.segments = 14;
-        leg.region = kLegRegion;
-        leg.vStart = kLegStart;
-        leg.vEnd = kLegEnd;
-        addTube(b, leg);
-
-        // Knee guard on the shin.
-        b.weights = [&, s](Vec3) { return Weights{{bones.lowerLeg[s], 1}}; };
-        RoundBox knee;
-        knee.centre = hipJoint + Vec3{0, -11.0f, -2.0f};
-        knee.half = {1.9f, 2.0f, 1.3f};
-        knee.roundness = 2.4f;
-        knee.columns = 10;
-        knee.rows = 6;
-        knee.region = kPadRegion;
-        addRoundBox(b, knee);
-
-        // Foot: heel and sole on the foot bone, the front third on the toe bone.
-        const Vec3 ankle = model.frames[size_t(bones.foot[s])].bindWorld;
-        b.weights = [&, s](Vec3 p) {
-            float toToe = smoothstep(-2.6f, -3.8f, p.z);
-            return Weights{{bones.foot[s], 1 - toToe}, {bones.toe[s], toToe}};
-        };
-        RoundBox foot;
-        foot.centre = {ankle.x, 1.55f, -1.2f};
-        foot.half = {2.1f, 1.55f, 4.0f};
-        foot.roundness = 4.0f;
-        foot.columns = 16;
-        foot.rows = 8;
-        foot.region = kFootRegion;
-        addRoundBox(b, foot);
+        addArm(b, model, bones, s);
+        addLeg(b, model, bones, s);
     }
 }
 
