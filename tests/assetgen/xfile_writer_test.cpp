@@ -1,6 +1,8 @@
 // The text .X writer on a tiny hand-made model, where the expected text can be spelt out.
 #include "xfile.h"
 
+#include <cctype>
+
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -105,4 +107,50 @@ TEST(XFileWriter, RotationKeysAreStoredAsTheConjugateInWxyzOrder) {
               std::string::npos);
     EXPECT_NE(text.find("2;\n   2;\n   0;3;0.000000,2.000000,0.000000;;,"), std::string::npos);
     EXPECT_NE(text.find("4;\n   1;\n   0;16;1.000000,"), std::string::npos);
+}
+
+// The separator rule of the strictest readers: every number or string is followed by ';' or
+// ','; a run of ';' may be followed by at most one ','. Checked over the hero's data objects.
+TEST(XFileWriter, HeroFileFollowsTheStrictSeparatorRule) {
+    const std::string text = writeXFile(buildHero());
+    size_t pos = text.find("\nAnimTicksPerSecond {"); // the data after the templates
+    ASSERT_NE(pos, std::string::npos);
+    enum class Kind { Scalar, Semicolon, Comma, Other };
+    Kind previous = Kind::Other;
+    int scalars = 0;
+    while (pos < text.size()) {
+        char c = text[pos];
+        Kind kind = Kind::Other;
+        if (std::isspace(static_cast<unsigned char>(c))) {
+            ++pos;
+            continue;
+        }
+        if (std::isdigit(static_cast<unsigned char>(c)) || c == '-') {
+            while (pos < text.size() && (std::isdigit(static_cast<unsigned char>(text[pos])) ||
+                                         text[pos] == '-' || text[pos] == '.'))
+                ++pos;
+            kind = Kind::Scalar;
+        } else if (c == '"') {
+            pos = text.find('"', pos + 1) + 1;
+            kind = Kind::Scalar;
+        } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
+            while (pos < text.size() &&
+                   (std::isalnum(static_cast<unsigned char>(text[pos])) || text[pos] == '_'))
+                ++pos;
+        } else {
+            kind = c == ';' ? Kind::Semicolon : (c == ',' ? Kind::Comma : Kind::Other);
+            ++pos;
+        }
+        if (previous == Kind::Scalar) {
+            ASSERT_TRUE(kind == Kind::Semicolon || kind == Kind::Comma)
+                << "scalar without separator before offset " << pos;
+        }
+        if (previous == Kind::Comma) {
+            ASSERT_TRUE(kind != Kind::Comma && kind != Kind::Semicolon)
+                << "separator after a comma at offset " << pos;
+        }
+        scalars += kind == Kind::Scalar;
+        previous = kind;
+    }
+    EXPECT_GT(scalars, 10000);
 }
