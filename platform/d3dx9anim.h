@@ -183,7 +183,6 @@ public:
 
     // Platform-internal: the loader creates sets from parsed data; takes ownership.
     explicit ID3DXAnimationSet(fw::xanim::AnimationSetData* data);
-    fw::xanim::AnimationSetData& Data() { return *m_data; }
 
     ID3DXAnimationSet(const ID3DXAnimationSet&) = delete;
     ID3DXAnimationSet& operator=(const ID3DXAnimationSet&) = delete;
@@ -259,7 +258,6 @@ public:
 
     // Platform-internal: use D3DXCreateAnimationController.
     explicit ID3DXAnimationController(fw::xanim::ControllerState* state);
-    fw::xanim::ControllerState& State() { return *m_state; }
     ID3DXAnimationController(const ID3DXAnimationController&) = delete;
     ID3DXAnimationController& operator=(const ID3DXAnimationController&) = delete;
 
