@@ -249,6 +249,7 @@ TEST_F(HierarchyTest, ControllerPlaysTheLastSetOnTrackZeroAndAnimatesFrames) {
     EXPECT_FLOAT_EQ(desc.Speed, 1.0f);
     ac->GetTrackDesc(1, &desc);
     EXPECT_FALSE(desc.Enable);
+    EXPECT_FLOAT_EQ(desc.Weight, 0.0f);
 
     const D3DXFRAME* arm = Find(l, "Arm");
     EXPECT_FLOAT_EQ(arm->TransformationMatrix._42, 0.0f); // untouched until time advances
@@ -397,4 +398,47 @@ TEST(Frames, FindSearchesLevelByLevelAndDestroyFreesTheWholeTree) {
     EXPECT_EQ(D3DXFrameDestroy(nullptr, &alloc), D3DERR_INVALIDCALL);
     EXPECT_EQ(D3DXFrameDestroy(a, &alloc), S_OK);
     EXPECT_EQ(alloc.live, 0);
+}
+
+TEST_F(HierarchyTest, FirstCrossFadeAfterLoadingSharesTheFramesEvenlyHalfWay) {
+    Loaded l(Write("model.x", Bytes(kModel)));
+    ASSERT_EQ(l.hr, S_OK);
+    ID3DXAnimationController* ac = l.controller;
+    ac->AdvanceTime(0.5, nullptr); // Idle holds the arm at y = 1
+    ID3DXAnimationSet* walk = nullptr;
+    ASSERT_EQ(ac->GetAnimationSetByName("Walk", &walk), S_OK);
+    const double t = ac->GetTime();
+    ac->SetTrackAnimationSet(1, walk);
+    walk->Release();
+    ac->UnkeyAllTrackEvents(0);
+    ac->UnkeyAllTrackEvents(1);
+    ac->KeyTrackEnable(0, FALSE, t + 0.25);
+    ac->KeyTrackSpeed(0, 0.0f, t, 0.25, D3DXTRANSITION_LINEAR);
+    ac->KeyTrackWeight(0, 0.0f, t, 0.25, D3DXTRANSITION_LINEAR);
+    ac->SetTrackEnable(1, TRUE);
+    ac->KeyTrackSpeed(1, 1.0f, t, 0.25, D3DXTRANSITION_LINEAR);
+    ac->KeyTrackWeight(1, 1.0f, t, 0.25, D3DXTRANSITION_LINEAR);
+    ac->AdvanceTime(0.125, nullptr);
+    D3DXTRACK_DESC oldTrack{}, newTrack{};
+    ac->GetTrackDesc(0, &oldTrack);
+    ac->GetTrackDesc(1, &newTrack);
+    EXPECT_FLOAT_EQ(oldTrack.Weight, 0.5f);
+    EXPECT_FLOAT_EQ(newTrack.Weight, 0.5f);
+    // The frame sits half-way between Idle and wherever Walk's track has got to.
+    D3DXVECTOR3 walkAt;
+    ID3DXAnimationSet* set = nullptr;
+    ac->GetTrackAnimationSet(1, &set);
+    set->GetSRT(set->GetPeriodicPosition(newTrack.Position), 0, nullptr, nullptr, &walkAt);
+    set->Release();
+    const D3DXFRAME* arm = D3DXFrameFind(l.root, "Arm");
+    EXPECT_NEAR(arm->TransformationMatrix._42, 0.5f * 1.0f + 0.5f * walkAt.y, 1e-4f);
+    ac->AdvanceTime(0.125, nullptr);
+    ac->GetTrackDesc(0, &oldTrack);
+    EXPECT_FALSE(oldTrack.Enable);
+    ac->AdvanceTime(0.1, nullptr);
+    ac->GetTrackDesc(1, &newTrack);
+    ac->GetTrackAnimationSet(1, &set);
+    set->GetSRT(set->GetPeriodicPosition(newTrack.Position), 0, nullptr, nullptr, &walkAt);
+    set->Release();
+    EXPECT_NEAR(arm->TransformationMatrix._42, walkAt.y, 1e-4f); // only the new track
 }

@@ -362,6 +362,10 @@ private:
             controller->SetTrackAnimationSet(0, sets.back());
             controller->SetTrackEnable(0, TRUE);
         }
+        // The idle tracks wait at weight 0, so a first cross-fade into one rises from
+        // nothing exactly as every later one does (a faded-out track ends at 0).
+        for (UINT track = 1; SUCCEEDED(hr) && track < kLoadedTracks; ++track)
+            controller->SetTrackWeight(track, 0.0f);
         for (ID3DXAnimationSet* set : sets)
             set->Release();
         if (FAILED(hr)) {
