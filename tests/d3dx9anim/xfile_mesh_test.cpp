@@ -176,6 +176,29 @@ TEST(XFileMesh, DeclDataSuppliesTextureCoordinatesWhenNothingElseDoes) {
     EXPECT_EQ(b.mesh.uvs[2], D3DXVECTOR2(0.25f, 0.75f));
 }
 
+TEST(XFileMesh, FvfDataSuppliesTheFirstTextureSetWhenNothingElseDoes) {
+    const auto bits = [](float f) {
+        DWORD d;
+        std::memcpy(&d, &f, 4);
+        return std::to_string(d);
+    };
+    // Two 2D sets (TEX2) per vertex; the first one is used.
+    std::string data;
+    for (int v = 0; v < 3; ++v)
+        data += bits(0.5f * float(v)) + "," + bits(1.0f) + "," + bits(9.0f) + "," + bits(9.0f) +
+                (v < 2 ? "," : ";");
+    const Built b = Build("Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; FVFData { 512; 12; " +
+                          data + "; } }");
+    ASSERT_TRUE(b.ok) << b.error;
+    EXPECT_EQ(b.mesh.fvf, DWORD(D3DFVF_XYZ | D3DFVF_TEX1));
+    EXPECT_EQ(b.mesh.uvs[2], D3DXVECTOR2(1.0f, 1.0f));
+    EXPECT_EQ(b.mesh.uvs[1], D3DXVECTOR2(0.5f, 1.0f));
+    const Built wrong =
+        Build("Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; FVFData { 256; 2; 0,0;; } }");
+    EXPECT_FALSE(wrong.ok);
+    EXPECT_NE(wrong.error.find("does not match the vertex count"), std::string::npos);
+}
+
 TEST(XFileMesh, DataThatContradictsItsCountsFailsWithTheReason) {
     const struct {
         std::string body;

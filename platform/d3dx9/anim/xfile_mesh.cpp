@@ -61,6 +61,8 @@ public:
                 ok = ReadSkinWeights(o);
             else if (o.Is("DeclData"))
                 ok = ReadDeclData(o);
+            else if (o.Is("FVFData"))
+                ok = ReadFvfData(o);
             if (!ok)
                 return false;
         }
@@ -234,6 +236,33 @@ private:
         }
         m_src.hasUvs = true;
         return true;
+    }
+
+    // FVFData: texture coordinate sets per vertex (2D unless the code says otherwise);
+    // the first set stands in for MeshTextureCoords when the mesh has none.
+    bool ReadFvfData(const Object& o) {
+        if (m_src.hasUvs)
+            return true;
+        Cursor c(o);
+        const DWORD fvf = c.Dword();
+        uint32_t dwords = 0;
+        if (!c.Count(dwords, 1))
+            return Truncated(o);
+        const DWORD sets = (fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT;
+        if (sets == 0 || (fvf >> 16) != 0) // no coordinates, or not all of them 2D
+            return true;
+        if (uint64_t(sets) * 2 * m_src.positions.size() != dwords)
+            return Fail(o, "vertex data does not match the vertex count");
+        m_src.uvs.resize(m_src.positions.size());
+        for (auto& uv : m_src.uvs) {
+            const DWORD u = c.Dword(), v = c.Dword();
+            std::memcpy(&uv.x, &u, 4);
+            std::memcpy(&uv.y, &v, 4);
+            for (DWORD skip = 2; skip < sets * 2; ++skip)
+                c.Dword();
+        }
+        m_src.hasUvs = c.Ok();
+        return c.Ok() || Truncated(o);
     }
 
     bool ReadMaterial(const Object& o, MeshMaterial& out) {
