@@ -295,6 +295,7 @@ TEST_F(HierarchyTest, NoAnimationSetMeansNoController) {
 
 TEST_F(HierarchyTest, AllocatorFailuresFailTheLoadAndFreeWhatWasBuilt) {
     const std::string path = Write("model.x", Bytes(kModel));
+    testing::internal::CaptureStderr();
     for (int at = 0; at < 3; ++at) {
         RecordingAllocator alloc;
         alloc.failContainerAt = at;
@@ -316,6 +317,9 @@ TEST_F(HierarchyTest, AllocatorFailuresFailTheLoadAndFreeWhatWasBuilt) {
                   E_OUTOFMEMORY);
         EXPECT_EQ(alloc.live, 0) << "frame " << at;
     }
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("CreateMeshContainer 'BodyMesh' failed"), std::string::npos) << err;
+    EXPECT_NE(err.find("CreateFrame 'Arm' failed"), std::string::npos) << err;
 }
 
 TEST_F(HierarchyTest, BadFilesFailWithOneDiagnosticLine) {

@@ -105,17 +105,17 @@ private:
         return hr;
     }
 
-    HRESULT Callback(HRESULT hr, const char* what) {
+    HRESULT Callback(HRESULT hr, const char* what, LPCSTR name) {
         if (FAILED(hr) && m_error.empty())
-            m_error = std::string(what) + " failed";
+            m_error = std::string(what) + (name ? " '" + std::string(name) + "'" : "") + " failed";
         return hr;
     }
 
     HRESULT NewFrame(LPCSTR name, LPD3DXFRAME* out) {
         *out = nullptr;
-        HRESULT hr = Callback(m_alloc->CreateFrame(name, out), "CreateFrame");
+        HRESULT hr = Callback(m_alloc->CreateFrame(name, out), "CreateFrame", name);
         if (SUCCEEDED(hr) && !*out)
-            hr = Callback(E_FAIL, "CreateFrame");
+            hr = Callback(E_FAIL, "CreateFrame", name);
         if (FAILED(hr))
             return hr;
         LPD3DXFRAME frame = *out;
@@ -217,7 +217,7 @@ private:
                          name.c_str(), &meshData, materials.empty() ? nullptr : materials.data(),
                          effects.instances.empty() ? nullptr : effects.instances.data(),
                          DWORD(materials.size()), adjacency.data(), skin, &container),
-                     "CreateMeshContainer");
+                     "CreateMeshContainer", name.c_str());
         if (FAILED(hr) || !container)
             return hr;
         container->pNextMeshContainer = nullptr;
