@@ -6,6 +6,8 @@
 #include "platform/d3d9/trace.h"
 #include "platform/win32/host.h"
 
+#include <SDL.h>
+
 #include <algorithm>
 #include <new>
 
@@ -151,6 +153,12 @@ HRESULT IDirect3DDevice9::Reset(D3DPRESENT_PARAMETERS* pPresentationParameters) 
     m_core->params = params;
     if (resized)
         m_core->CreateBackBuffer();
+    {
+        fw::LibraryScope scope;
+        m_core->MakeCurrent();
+        SDL_GL_SetSwapInterval(params.PresentationInterval == D3DPRESENT_INTERVAL_IMMEDIATE ? 0
+                                                                                            : 1);
+    }
     m_core->ResetState();
     m_core->inScene = false;
     m_core->loss = d3d9::LossState::Operational;

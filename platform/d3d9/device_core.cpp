@@ -1063,10 +1063,12 @@ HRESULT DeviceCore::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOL
 }
 
 bool DeviceCore::ReadBackBuffer(std::vector<uint8_t>& rgba) {
-    LibraryScope scope;
-    MakeCurrent();
+    // The pixels belong to the caller: allocated before the library scope.
     int w = int(params.BackBufferWidth), h = int(params.BackBufferHeight);
     std::vector<uint8_t> bottomUp(size_t(w) * h * 4);
+    rgba.resize(bottomUp.size());
+    LibraryScope scope;
+    MakeCurrent();
     if (framebuffer) {
         Gl().BindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
         glReadBuffer(GL_COLOR_ATTACHMENT0);
@@ -1074,7 +1076,6 @@ bool DeviceCore::ReadBackBuffer(std::vector<uint8_t>& rgba) {
         glReadBuffer(GL_BACK);
     }
     glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
-    rgba.resize(bottomUp.size());
     size_t row = size_t(w) * 4;
     for (int y = 0; y < h; ++y)
         std::memcpy(rgba.data() + size_t(y) * row, bottomUp.data() + size_t(h - 1 - y) * row, row);

@@ -21,8 +21,10 @@ void FailCreateDevice(bool fail);
 // While lost, Present keeps returning D3DERR_DEVICELOST and draws are discarded.
 void LoseDevice(IDirect3DDevice9* device, int lostPolls);
 
-// Call trace. While enabled, the device appends one entry per call it receives (the
-// IDirect3DDevice9 methods and Lock/Unlock/LockRect/UnlockRect of its resources), in order.
+// Call trace. While enabled, the device appends one entry per call it receives, in order:
+// the IDirect3DDevice9 methods that change state, draw or present (not the Get* queries),
+// and "VertexBuffer::Lock"/"Unlock", "IndexBuffer::Lock"/"Unlock",
+// "Texture::LockRect"/"UnlockRect" of its resources (first argument: the resource).
 // name is the method name ("SetRenderState"); args are its arguments, comma-separated, in
 // the SDK's order: integers and enum values in decimal, floats with %g, colours and flags
 // in decimal too, pointers to resources as "null" or "res#N" (N numbers each resource of
