@@ -51,8 +51,9 @@ HRESULT RecordingAllocator::CreateFrame(LPCSTR Name, LPD3DXFRAME* ppNewFrame) {
 
 HRESULT RecordingAllocator::CreateMeshContainer(LPCSTR Name, const D3DXMESHDATA* pMeshData,
                                                 const D3DXMATERIAL* pMaterials,
-                                                const D3DXEFFECTINSTANCE*, DWORD NumMaterials,
-                                                const DWORD* pAdjacency, LPD3DXSKININFO pSkinInfo,
+                                                const D3DXEFFECTINSTANCE* pEffectInstances,
+                                                DWORD NumMaterials, const DWORD* pAdjacency,
+                                                LPD3DXSKININFO pSkinInfo,
                                                 LPD3DXMESHCONTAINER* ppNewMeshContainer) {
     calls.push_back("container '" + std::string(Name ? Name : "(null)") + "'");
     if (containersCreated++ == failContainerAt)
@@ -65,6 +66,21 @@ HRESULT RecordingAllocator::CreateMeshContainer(LPCSTR Name, const D3DXMESHDATA*
         c->materials.push_back(pMaterials[i]);
         c->textures.push_back(pMaterials[i].pTextureFilename ? pMaterials[i].pTextureFilename : "");
         c->materials.back().pTextureFilename = nullptr;
+    }
+    for (DWORD i = 0; pEffectInstances && i < NumMaterials; ++i) {
+        std::string text;
+        const D3DXEFFECTINSTANCE& effect = pEffectInstances[i];
+        for (DWORD d = 0; d < effect.NumDefaults; ++d) {
+            const D3DXEFFECTDEFAULT& def = effect.pDefaults[d];
+            text += std::string(def.pParamName) + "=";
+            if (def.Type == D3DXEDT_STRING)
+                text += static_cast<const char*>(def.pValue);
+            else
+                text += std::to_string(static_cast<const float*>(def.pValue)[0]) + "/" +
+                        std::to_string(def.NumBytes);
+            text += " ";
+        }
+        c->effects.push_back(text);
     }
     c->NumMaterials = NumMaterials;
     c->pMaterials = NumMaterials ? c->materials.data() : nullptr;

@@ -18,6 +18,7 @@ struct RecordingAllocator : ID3DXAllocateHierarchy {
         std::vector<D3DXMATERIAL> materials;
         std::vector<std::string> textures; // "" where a material has none
         std::vector<DWORD> adjacency;
+        std::vector<std::string> effects; // per material: "name=value" of every default
     };
 
     std::vector<std::string> calls;

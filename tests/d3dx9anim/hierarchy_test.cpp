@@ -193,6 +193,10 @@ TEST_F(HierarchyTest, MeshesAreSplitSortedByMaterialAndCarryTheirAdjacency) {
     EXPECT_EQ(body->textures[0], "");
     EXPECT_FLOAT_EQ(body->materials[1].MatD3D.Diffuse.a, 0.5f);
     EXPECT_EQ(body->textures[1], "blue.bmp");
+    // Effect defaults D3DX derives from each material, texture last.
+    ASSERT_EQ(body->effects.size(), 2u);
+    EXPECT_EQ(body->effects[1], "Diffuse=0.000000/16 Power=2.000000/4 Specular=0.500000/16 "
+                                "Emissive=0.250000/16 Ambient=0.000000/16 Texture0@Name=blue.bmp ");
 
     // Without MeshMaterialList: no materials, no skin, one range over everything.
     const auto* arm = Find(l, "Arm")->pMeshContainer;
