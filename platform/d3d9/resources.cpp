@@ -318,3 +318,15 @@ HRESULT IDirect3DSurface9::UnlockRect() {
         return D3DERR_INVALIDCALL;
     return m_impl->texture->UnlockRect(m_impl->level);
 }
+
+bool fw::d3d9::UpdateTextureLevel(IDirect3DTexture9* texture, UINT index,
+                                  const std::vector<BYTE>& packed) {
+    auto& impl = texture->impl();
+    if (index >= impl.levels.size() || impl.levels[index].bytes.size() != packed.size())
+        return false;
+    TextureLevel& level = impl.levels[index];
+    level.bytes = packed;
+    level.dirty = true;
+    impl.anyDirty = true;
+    return true;
+}

@@ -70,3 +70,9 @@ struct IDirect3DSurface9::Impl {
     IDirect3DTexture9* texture = nullptr; // a texture level (owns one reference); null: back buffer
     UINT level = 0;
 };
+
+namespace fw::d3d9 {
+// Fills a level from packed rows whatever the texture's pool, as D3DX fills default-pool
+// textures through a system-memory copy. False when the level or the size does not match.
+bool UpdateTextureLevel(IDirect3DTexture9* texture, UINT level, const std::vector<BYTE>& packed);
+} // namespace fw::d3d9

@@ -57,6 +57,7 @@ std::string WriteBmp(const std::string& name, int w, int h, int channels,
 std::string WriteTga(const std::string& name, int w, int h, int channels,
                      const std::vector<uint8_t>& pixels) {
     std::string path = PathOf(name);
+    stbi_write_tga_with_rle = 0; // uncompressed, so a cut file is detectably short
     stbi_write_tga(path.c_str(), w, h, channels, pixels.data());
     return path;
 }

@@ -236,6 +236,29 @@ TEST_F(LoaderTest, UncompressedDdsFormatsFollowTheirMasks) {
     }
 }
 
+TEST_F(LoaderTest, DefaultPoolTexturesAreFilledToo) {
+    std::vector<uint8_t> grey = {10, 20, 30, 40};
+    std::string path = WritePng("pool.png", 2, 2, 1, grey);
+    ASSERT_EQ(D3DXCreateTextureFromFileExA(
+                  device, path.c_str(), D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0, D3DFMT_UNKNOWN,
+                  D3DPOOL_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0, nullptr, nullptr, &texture),
+              D3D_OK);
+    EXPECT_EQ(Desc(0).Pool, D3DPOOL_DEFAULT);
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetTexture(0, texture);
+    ClearTo(0xff000000);
+    DrawQuad(-1, -1, 1, 1, 0.5f, 0xffffffff);
+    EXPECT_PIXEL(Pixel(48, 48), {40, 40, 40});
+    device->SetTexture(0, nullptr);
+    // A default-pool texture blocks Reset, as D3D's do.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(device->Reset(&params), D3DERR_INVALIDCALL);
+    testing::internal::GetCapturedStderr();
+    texture->Release();
+    texture = nullptr;
+    EXPECT_EQ(device->Reset(&params), D3D_OK);
+}
+
 TEST_F(LoaderTest, ColourKeyMakesMatchingTexelsTransparent) {
     const std::vector<uint8_t> rgb = {255, 0, 255, 10, 20, 30};
     std::string path = WriteBmp("keyed.bmp", 2, 1, 3, rgb);
@@ -255,6 +278,7 @@ TEST_F(LoaderTest, MissingAndDamagedFilesFailWithOneLineNamingTheFile) {
     std::vector<uint8_t> png = ReadBytes(WritePng("good.png", 64, 64, 1, grey));
     std::vector<uint8_t> bmp = ReadBytes(WriteBmp("good.bmp", 32, 32, 3, rgb));
     std::vector<uint8_t> jpg = ReadBytes(WriteJpg("good.jpg", 32, 32, 3, rgb));
+    std::vector<uint8_t> tga = ReadBytes(WriteTga("good.tga", 32, 32, 3, rgb));
     std::vector<uint8_t> dds =
         DdsBytes({D3DFMT_DXT1, 8, 8, 4}, {Noise(32, 1), Noise(8, 2), Noise(8, 3), Noise(8, 4)});
     auto cut = [](std::vector<uint8_t> bytes, size_t keep) {
@@ -280,6 +304,10 @@ TEST_F(LoaderTest, MissingAndDamagedFilesFailWithOneLineNamingTheFile) {
         {"short.bmp", cut(bmp, 40)},
         {"headless.bmp", cut(bmp, 10)},
         {"short.jpg", cut(jpg, 100)},
+        {"cut.jpg", cut(jpg, jpg.size() - 40)},
+        {"cut.bmp", cut(bmp, bmp.size() - 1)},
+        {"cut.tga", cut(tga, tga.size() - 1)},
+        {"short.tga", cut(tga, 12)},
         {"short.dds", cut(dds, dds.size() - 1)},
         {"header.dds", cut(dds, 100)},
         {"cube.dds", DdsBytes(cube, {Noise(32 * 6, 1)})},

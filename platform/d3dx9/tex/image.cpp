@@ -93,6 +93,51 @@ void BoxFilterBytes(const BYTE* src, UINT w, UINT h, int channels, BYTE* dst, UI
     }
 }
 
+uint32_t Le16(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8;
+}
+uint32_t Le32(const uint8_t* p) {
+    return Le16(p) | Le16(p + 2) << 16;
+}
+
+// stb_image reads zeros past the end of BMP, TGA and JPEG data, so a cut file would load
+// as a picture with a black tail: check the data is all there where the layout tells.
+bool CheckComplete(const uint8_t* data, size_t size, D3DXIMAGE_FILEFORMAT container,
+                   std::string& error) {
+    uint64_t needed = 0;
+    if (container == D3DXIFF_BMP && size >= 30) {
+        uint32_t headerSize = Le32(data + 14);
+        bool core = headerSize == 12;
+        uint64_t w = core ? Le16(data + 18) : uint32_t(std::abs(int32_t(Le32(data + 18))));
+        uint64_t h = core ? Le16(data + 20) : uint32_t(std::abs(int32_t(Le32(data + 22))));
+        uint32_t bpp = core ? Le16(data + 24) : Le16(data + 28);
+        uint32_t compression = core || size < 34 ? 0 : Le32(data + 30);
+        if (compression == 0 || compression == 3 || compression == 6)
+            needed = Le32(data + 10) + ((bpp * w + 31) / 32) * 4 * h;
+    } else if (container == D3DXIFF_TGA && size >= 18) {
+        uint32_t type = data[2];
+        uint64_t palette = data[1] == 1 ? uint64_t(Le16(data + 5)) * ((data[7] + 7) / 8) : 0;
+        if (type >= 1 && type <= 3)
+            needed = 18 + data[0] + palette +
+                     uint64_t(Le16(data + 12)) * Le16(data + 14) * ((data[16] + 7) / 8);
+    } else if (container == D3DXIFF_JPG) {
+        // The entropy-coded data ends with the end-of-image marker.
+        bool end = false;
+        for (size_t i = size >= 2 ? size - 2 : 0; i > 2 && !end; --i)
+            end = data[i] == 0xff && data[i + 1] == 0xd9;
+        if (!end) {
+            error = "truncated JPEG data (no end-of-image marker)";
+            return false;
+        }
+    }
+    if (needed > size) {
+        error = "truncated data: " + std::to_string(needed) + " bytes needed, " +
+                std::to_string(size) + " present";
+        return false;
+    }
+    return true;
+}
+
 bool DecodeDds(const uint8_t* data, size_t size, bool headerOnly, SourceImage& image,
                std::string& error) {
     DdsImage dds;
@@ -156,6 +201,8 @@ bool DecodeImage(const uint8_t* data, size_t size, bool headerOnly, SourceImage&
                   D3DRTYPE_TEXTURE, container};
     if (headerOnly)
         return true;
+    if (!CheckComplete(data, size, container, error))
+        return false;
 
     // Decode as the file's channels; three become four (BGRX) for X8R8G8B8.
     int wanted = channels == 3 ? 4 : std::clamp(channels, 1, 4);

@@ -1,6 +1,7 @@
 // D3DXCreateTextureFromFile*: decode, size, convert, fill the file's levels and box-filter
 // the rest of the chain, as D3DX does with its defaults.
 #include "platform/d3d9/formats.h"
+#include "platform/d3d9/resources.h"
 #include "platform/d3dx9/tex/image.h"
 
 #include <algorithm>
@@ -74,19 +75,6 @@ UINT ResolveSide(UINT requested, UINT fileSide) {
     return std::min(side, kMaxImageSide);
 }
 
-bool WriteLevel(IDirect3DTexture9* texture, UINT index, const Level& level) {
-    D3DLOCKED_RECT rect;
-    if (FAILED(texture->LockRect(index, &rect, nullptr, 0)))
-        return false;
-    UINT rowBytes = d3d9::RowPitch(level.format, level.width);
-    UINT rows = d3d9::RowCount(level.format, level.height);
-    for (UINT row = 0; row < rows; ++row)
-        std::memcpy(static_cast<BYTE*>(rect.pBits) + size_t(row) * rect.Pitch,
-                    level.bytes.data() + size_t(row) * rowBytes, rowBytes);
-    texture->UnlockRect(index);
-    return true;
-}
-
 HRESULT CreateFromMemory(const char* function, const std::string& name, IDirect3DDevice9* device,
                          const uint8_t* data, size_t size, UINT width, UINT height, UINT mipLevels,
                          DWORD usage, D3DFORMAT format, D3DPOOL pool, D3DCOLOR colorKey,
@@ -146,7 +134,7 @@ HRESULT CreateFromMemory(const char* function, const std::string& name, IDirect3
             }
             ok = ok && ConvertLevel(level, format, written);
         }
-        if (!ok || !WriteLevel(*texture, i, written)) {
+        if (!ok || !d3d9::UpdateTextureLevel(*texture, i, written.bytes)) {
             (*texture)->Release();
             *texture = nullptr;
             Report(function, name, "cannot convert the image to format " + std::to_string(format));
