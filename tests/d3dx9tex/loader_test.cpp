@@ -6,6 +6,7 @@
 #include "platform/d3dx9tex.h"
 
 #include <cstring>
+#include <filesystem>
 
 namespace textest {
 namespace {
@@ -332,6 +333,43 @@ TEST_F(LoaderTest, MissingAndDamagedFilesFailWithOneLineNamingTheFile) {
     EXPECT_NE(output.find("nowhere.png"), std::string::npos);
     EXPECT_NE(output.find("not found"), std::string::npos);
     EXPECT_EQ(D3DXCreateTextureFromFileA(device, nullptr, &texture), D3DERR_INVALIDCALL);
+}
+
+// Images written by other tools (the shared test data), when present.
+TEST_F(LoaderTest, RealFilesFromOtherToolsLoad) {
+    const std::filesystem::path dir =
+        std::filesystem::path(FERROWALK_SHARED_DIR) / "testdata/xfiles";
+    if (!std::filesystem::exists(dir))
+        GTEST_SKIP() << "no shared test data at " << dir;
+    struct Case {
+        const char* file;
+        D3DFORMAT format;
+        UINT side;
+        DWORD levels;
+    } cases[] = {
+        {"assimp/top.tga", D3DFMT_X8R8G8B8, 256, 9},
+        {"assimp/bottom.tga", D3DFMT_X8R8G8B8, 256, 9},
+        {"assimp/test.png", D3DFMT_X8R8G8B8, 512, 10},
+        {"dx11x/jiji.png", D3DFMT_A8R8G8B8, 1024, 11}, // 656 x 519, rounded up
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        ASSERT_EQ(Load((dir / c.file).string()), D3D_OK);
+        ExpectShape(c.format, c.side, c.side, c.levels);
+    }
+    // Bottom-up rows (the TGA default) come out top row first: "top" is bright at the top.
+    auto brightness = [&](UINT firstRow, UINT rows) {
+        std::vector<uint8_t> rgba = Rgba(0);
+        long sum = 0;
+        for (UINT y = firstRow; y < firstRow + rows; ++y)
+            for (UINT x = 0; x < 256; ++x)
+                sum += rgba[(size_t(y) * 256 + x) * 4];
+        return sum / long(rows * 256);
+    };
+    ASSERT_EQ(Load((dir / "assimp/top.tga").string()), D3D_OK);
+    EXPECT_GT(brightness(0, 64), brightness(192, 64) + 20);
+    ASSERT_EQ(Load((dir / "assimp/bottom.tga").string()), D3D_OK);
+    EXPECT_LT(brightness(0, 64) + 20, brightness(192, 64));
 }
 
 } // namespace
