@@ -346,7 +346,14 @@ void DeviceCore::ApplyStages(bool transformed) {
     if (dirty & kDirtyStages)
         unitConfigured.fill(false);
     bool disabledBelow = false;
+    const DWORD units = std::min<DWORD>(kStages, gl.units);
     for (DWORD s = 0; s < kStages; ++s) {
+        if (s >= units) {
+            if (state.stage[s][D3DTSS_COLOROP] != D3DTOP_DISABLE && !disabledBelow)
+                WarnOnce("the GL driver has " + std::to_string(units) +
+                         " texture units; higher stages are skipped");
+            break;
+        }
         const auto& st = state.stage[s];
         gl.ActiveTexture(GL_TEXTURE0 + s);
         IDirect3DBaseTexture9* base = state.textures[s];
@@ -542,7 +549,7 @@ void DeviceCore::SetArrays(const VertexLayout& layout, const BYTE* base) {
         glDisableClientState(GL_SECONDARY_COLOR_ARRAY);
     }
 
-    for (DWORD s = 0; s < kStages; ++s) {
+    for (DWORD s = 0; s < std::min<DWORD>(kStages, gl.units); ++s) {
         gl.ClientActiveTexture(GL_TEXTURE0 + s);
         DWORD index = state.stage[s][D3DTSS_TEXCOORDINDEX];
         DWORD set = index & 0xffff;

@@ -46,6 +46,9 @@ GlFunctions Load() {
                      f.BlitFramebuffer;
     f.s3tc = f.CompressedTexImage2D &&
              SDL_GL_ExtensionSupported("GL_EXT_texture_compression_s3tc") == SDL_TRUE;
+    GLint units = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_UNITS, &units);
+    f.units = unsigned(units > 0 ? units : 1);
     f.complete = f.ActiveTexture && f.ClientActiveTexture && f.MultiTexCoord4f && f.GenBuffers &&
                  f.DeleteBuffers && f.BindBuffer && f.BufferData && f.BufferSubData &&
                  f.BlendEquation && f.BlendFuncSeparate && f.BlendColor &&

@@ -34,7 +34,8 @@ struct GlFunctions {
     PFNGLRENDERBUFFERSTORAGEPROC RenderbufferStorage = nullptr;
     PFNGLBLITFRAMEBUFFERPROC BlitFramebuffer = nullptr;
     bool framebuffers = false;
-    bool s3tc = false; // compressed DXT uploads
+    bool s3tc = false;  // compressed DXT uploads
+    unsigned units = 0; // fixed-function texture units (some drivers have 4)
     bool complete = false;
 };
 
