@@ -433,18 +433,25 @@ private:
 
     // Copies made by the split carry the influences of the vertex they copy.
     void AssembleBones(DWORD original, const std::vector<DWORD>& copySource) {
-        std::vector<std::vector<DWORD>> copiesOf(original);
+        // Copies of each file vertex, grouped by source: copies[first[v] .. first[v + 1]).
+        std::vector<DWORD> first(original + 1, 0), copies(copySource.size());
+        for (DWORD source : copySource)
+            ++first[source + 1];
+        for (DWORD v = 0; v < original; ++v)
+            first[v + 1] += first[v];
+        std::vector<DWORD> fill(first.begin(), first.end() - 1);
         for (size_t i = 0; i < copySource.size(); ++i)
-            copiesOf[copySource[i]].push_back(original + DWORD(i));
+            copies[fill[copySource[i]]++] = original + DWORD(i);
         for (auto& src : m_src.bones) {
             MeshBone bone;
             bone.name = std::move(src.name);
             bone.offset = src.offset;
             for (size_t i = 0; i < src.vertices.size(); ++i) {
-                bone.vertices.push_back(src.vertices[i]);
+                const DWORD v = src.vertices[i];
+                bone.vertices.push_back(v);
                 bone.weights.push_back(src.weights[i]);
-                for (DWORD copy : copiesOf[src.vertices[i]]) {
-                    bone.vertices.push_back(copy);
+                for (DWORD c = first[v]; c < first[v + 1]; ++c) {
+                    bone.vertices.push_back(copies[c]);
                     bone.weights.push_back(src.weights[i]);
                 }
             }
