@@ -149,7 +149,8 @@ typedef struct _D3DXKEY_QUATERNION {
     D3DXQUATERNION Value;
 } D3DXKEY_QUATERNION, *LPD3DXKEY_QUATERNION;
 
-// Receives the callback keys of animation sets during AdvanceTime.
+// Receives the callback keys of animation sets during AdvanceTime (sets read from .X
+// files carry none).
 class ID3DXAnimationCallbackHandler {
 public:
     virtual HRESULT HandleCallback(UINT Track, LPVOID pCallbackData) = 0;
