@@ -1,9 +1,27 @@
 #include "app/gameapp.h"
 
+#include "camera/camera.h"
+#include "input/inputdevice.h"
+#include "skinned/skinmesh.h"
+#include "terrain/terrain.h"
+
 namespace {
 
 // While the device is lost each frame waits this long, so the loop does not spin.
 constexpr DWORD kLostDeviceWaitMs = 100;
+
+constexpr float kPi = 3.1415927f;
+constexpr float kTurnPerCount = 0.2f;  // degrees of orbit per mouse count
+constexpr unsigned kOrbitButton = 257; // the right mouse button
+constexpr float kTargetAboveGround = 15.0f;
+constexpr float kEyeClearance = 5.0f;
+constexpr float kDistanceStep = 1.0f;
+constexpr float kWheelCountsPerUnit = 10.0f;
+constexpr int kLargestDesiredDistance = 400;
+
+// The hero's animation sets, by animation state.
+constexpr const char* kAnimationSets[] = {"idle", "walk", "run", "skill1", "skill2"};
+constexpr int kPlayedAnimationState = 3;
 
 } // namespace
 
@@ -74,8 +92,52 @@ HRESULT GameApp::InitDevice(HWND window) {
     return S_OK;
 }
 
-void GameApp::Update([[maybe_unused]] float dt) {
-    // The per-frame scene update (input, camera, hero placement and animation) goes here.
+void GameApp::Update(float dt) {
+    input->Poll();
+    float yawDelta = input->GetMouseDX() * kTurnPerCount * kPi / 180.0f;
+    float pitchDelta = input->GetMouseDY() * kTurnPerCount * kPi / 180.0f;
+    if (input->IsPressed(kOrbitButton))
+        camera->Rotate(yawDelta, pitchDelta);
+
+    float groundHeight = terrain->GetHeight(0.0f, 0.0f);
+    D3DXVECTOR3 target(0.0f, groundHeight + kTargetAboveGround, 0.0f);
+    KeepCameraAboveGround(target);
+    ZoomWithWheel();
+    if ((float)desiredDistance > camera->distance)
+        camera->distance += kDistanceStep;
+    camera->Apply(dt);
+
+    D3DXMATRIX matWorld;
+    D3DXMatrixTranslation(&matWorld, 0.0f, groundHeight, 0.0f);
+    animState = kPlayedAnimationState;
+    hero->SetAnimation(kAnimationSets[animState], 0, true);
+    hero->Update(dt, matWorld);
+}
+
+// Aims the camera at target and pulls it in, a unit at a time, until the eye clears the
+// ground beneath it. At distance 0 the eye sits on the target, which always clears it;
+// the distance test only guards against a camera whose state is not a number.
+void GameApp::KeepCameraAboveGround(const D3DXVECTOR3& target) {
+    camera->SetTarget(&target);
+    for (;;) {
+        const D3DXVECTOR3* eye = camera->GetEye();
+        if (!(terrain->GetHeight(eye->x, eye->z) + kEyeClearance > eye->y))
+            break;
+        if (!(camera->distance > 0.0f))
+            break;
+        camera->distance -= kDistanceStep;
+        camera->SetTarget(&target);
+    }
+}
+
+// The wheel asks for a new distance; the camera follows unless it would pass the cap.
+void GameApp::ZoomWithWheel() {
+    int wheel = (int)(input->GetMouseDZ() / kWheelCountsPerUnit);
+    desiredDistance += wheel;
+    if (desiredDistance < kLargestDesiredDistance)
+        camera->Zoom(0.0f, (float)wheel);
+    else
+        desiredDistance = kLargestDesiredDistance;
 }
 
 void GameApp::Render([[maybe_unused]] float dt) {
@@ -119,15 +181,36 @@ void GameApp::OnDeviceReset() {
         font->OnResetDevice();
 }
 
-void GameApp::CreateScene(HINSTANCE, HWND) {
-    // Scene assembly (camera, terrain, hero, input, in that order) goes here.
+void GameApp::CreateScene(HINSTANCE instance, HWND window) {
+    camera = new Camera(window, device, D3DXVECTOR3(0.0f, 0.0f, 0.0f));
+    terrain = new Terrain;
+    terrain->Build(3000.0f, 4, 200.0f, "terrain_texture.dds", "terrain_heightmap.png",
+                   "terrain_detail.dds", 2, device);
+    hero = new SkinnedModel;
+    hero->Load("model/hero.X", device);
+    input = new InputDevice(instance, window);
 }
 
 void GameApp::DrawScene() {
-    // The terrain, then the hero, go here.
+    terrain->Draw();
+    hero->Draw();
 }
 
 void GameApp::DeleteScene() {
-    // Deletion of camera, terrain, hero and input, in that order, goes here; each pointer
-    // is tested for null first and set to null afterwards.
+    if (camera) {
+        delete camera;
+        camera = nullptr;
+    }
+    if (terrain) {
+        delete terrain;
+        terrain = nullptr;
+    }
+    if (hero) {
+        delete hero;
+        hero = nullptr;
+    }
+    if (input) {
+        delete input;
+        input = nullptr;
+    }
 }

@@ -37,9 +37,15 @@ public:
     ID3DXFont* GetFont() const { return font; }
     const D3DPRESENT_PARAMETERS& GetPresentParams() const { return presentParams; }
     bool IsDeviceLost() const { return deviceLost; }
+    Camera* GetCamera() const { return camera; }
+    SkinnedModel* GetHero() const { return hero; }
+    Terrain* GetTerrain() const { return terrain; }
+    int GetDesiredDistance() const { return desiredDistance; }
 
 private:
     void CreateScene(HINSTANCE instance, HWND window);
+    void KeepCameraAboveGround(const D3DXVECTOR3& target);
+    void ZoomWithWheel();
     void DrawScene();
     void DeleteScene();
 
@@ -50,10 +56,10 @@ private:
     bool deviceLost;
 
     // The scene; all owned. Marked until the scene code uses them.
-    [[maybe_unused]] Camera* camera;
-    [[maybe_unused]] SkinnedModel* hero;
-    [[maybe_unused]] Terrain* terrain;
-    [[maybe_unused]] InputDevice* input;
-    [[maybe_unused]] int desiredDistance; // camera distance asked for with the mouse wheel
-    [[maybe_unused]] int animState;       // index into the hero's animation table
+    Camera* camera;
+    SkinnedModel* hero;
+    Terrain* terrain;
+    InputDevice* input;
+    int desiredDistance; // camera distance asked for with the mouse wheel
+    int animState;       // index into the hero's animation table
 };
