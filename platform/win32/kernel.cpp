@@ -24,9 +24,15 @@ bool CanShowBoxes() {
         return false;
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
         return false;
+    auto windowless = [](const char* driver) {
+        return std::string(driver) == "offscreen" || std::string(driver) == "dummy";
+    };
+    // A box can come before any window, so the requested driver counts as well.
+    if (const char* requested = std::getenv("SDL_VIDEODRIVER"); requested && windowless(requested))
+        return false;
     if (SDL_WasInit(SDL_INIT_VIDEO)) {
         const char* driver = SDL_GetCurrentVideoDriver();
-        if (!driver || std::string(driver) == "offscreen" || std::string(driver) == "dummy")
+        if (!driver || windowless(driver))
             return false;
     }
     return true;
