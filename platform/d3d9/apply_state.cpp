@@ -317,6 +317,14 @@ bool DeviceCore::PrepareTexture(IDirect3DTexture9* texture, DWORD sampler) {
     bool anisotropic =
         s[D3DSAMP_MINFILTER] == D3DTEXF_ANISOTROPIC || s[D3DSAMP_MAGFILTER] == D3DTEXF_ANISOTROPIC;
     want.anisotropy = anisotropic ? float(std::max<DWORD>(1, s[D3DSAMP_MAXANISOTROPY])) : 1.0f;
+    if (!gl.mirrorClamp) {
+        // Mirrored once, then clamped: mirrored repeat is the nearest GL has.
+        for (GLint* wrap : {&want.wrapS, &want.wrapT})
+            if (*wrap == GL_MIRROR_CLAMP_TO_EDGE)
+                *wrap = GL_MIRRORED_REPEAT;
+    }
+    if (!gl.anisotropy)
+        want.anisotropy = 1.0f;
     GlSamplerParams& have = t.applied;
     if (!have.valid || have.minFilter != want.minFilter)
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, want.minFilter);
@@ -334,7 +342,7 @@ bool DeviceCore::PrepareTexture(IDirect3DTexture9* texture, DWORD sampler) {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, want.baseLevel);
     if (!have.valid || have.lodBias != want.lodBias)
         glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_LOD_BIAS, want.lodBias);
-    if (!have.valid || have.anisotropy != want.anisotropy)
+    if (gl.anisotropy && (!have.valid || have.anisotropy != want.anisotropy))
         glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAX_ANISOTROPY_EXT, want.anisotropy);
     want.valid = true;
     have = want;

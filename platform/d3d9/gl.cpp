@@ -46,6 +46,9 @@ GlFunctions Load() {
                      f.BlitFramebuffer;
     f.s3tc = f.CompressedTexImage2D &&
              SDL_GL_ExtensionSupported("GL_EXT_texture_compression_s3tc") == SDL_TRUE;
+    f.anisotropy = SDL_GL_ExtensionSupported("GL_EXT_texture_filter_anisotropic") == SDL_TRUE;
+    f.mirrorClamp = SDL_GL_ExtensionSupported("GL_ARB_texture_mirror_clamp_to_edge") == SDL_TRUE ||
+                    SDL_GL_ExtensionSupported("GL_EXT_texture_mirror_clamp") == SDL_TRUE;
     GLint units = 0;
     glGetIntegerv(GL_MAX_TEXTURE_UNITS, &units);
     f.units = unsigned(units > 0 ? units : 1);

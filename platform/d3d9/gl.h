@@ -34,8 +34,10 @@ struct GlFunctions {
     PFNGLRENDERBUFFERSTORAGEPROC RenderbufferStorage = nullptr;
     PFNGLBLITFRAMEBUFFERPROC BlitFramebuffer = nullptr;
     bool framebuffers = false;
-    bool s3tc = false;  // compressed DXT uploads
-    unsigned units = 0; // fixed-function texture units (some drivers have 4)
+    bool s3tc = false;        // compressed DXT uploads
+    bool anisotropy = false;  // EXT_texture_filter_anisotropic
+    bool mirrorClamp = false; // D3DTADDRESS_MIRRORONCE
+    unsigned units = 0;       // fixed-function texture units (some drivers have 4)
     bool complete = false;
 };
 

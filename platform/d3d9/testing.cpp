@@ -2,6 +2,9 @@
 
 #include "platform/d3d9/device_core.h"
 #include "platform/d3d9/trace.h"
+#include "platform/win32/host.h"
+
+#include <GL/gl.h>
 
 namespace fw::d3d9 {
 extern bool failDirect3DCreate;
@@ -47,6 +50,15 @@ std::vector<std::string> CallTraceTexts(IDirect3DDevice9* device) {
 
 int TraceId(IDirect3DResource9* resource) {
     return d3d9::TraceIdOf(resource);
+}
+
+unsigned TakeGlError(IDirect3DDevice9* device) {
+    fw::LibraryScope scope;
+    device->core().MakeCurrent();
+    GLenum first = glGetError();
+    for (int i = 0; i < 32 && glGetError() != GL_NO_ERROR; ++i) {
+    }
+    return first;
 }
 
 bool ReadBackBuffer(IDirect3DDevice9* device, int* width, int* height, std::vector<uint8_t>* rgba) {

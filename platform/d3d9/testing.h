@@ -44,6 +44,10 @@ std::vector<std::string> CallTraceTexts(IDirect3DDevice9* device);
 // The number res#N of a resource in this device's trace (0 for null).
 int TraceId(IDirect3DResource9* resource);
 
+// The first OpenGL error raised since the last call (0: none); clears the rest. Tests call
+// it after drawing: any error means a D3D state was translated into an invalid GL call.
+unsigned TakeGlError(IDirect3DDevice9* device);
+
 // The back buffer as it is now (call before Present): RGBA8, rows top first.
 bool ReadBackBuffer(IDirect3DDevice9* device, int* width, int* height, std::vector<uint8_t>* rgba);
 

@@ -68,10 +68,12 @@ void DeviceTest::SetUp() {
     device = sharedDevice;
     params = sharedParams;
     ASSERT_EQ(device->Reset(&params), D3D_OK); // every test starts from the defaults
+    fw::d3d9test::TakeGlError(device);
     fw::d3d9test::EnableCallTrace(device, false);
 }
 
 void DeviceTest::TearDown() {
+    EXPECT_EQ(fw::d3d9test::TakeGlError(device), 0u) << "an OpenGL error was raised";
     device->SetTexture(0, nullptr);
     device->SetTexture(1, nullptr);
     device->SetStreamSource(0, nullptr, 0, 0);

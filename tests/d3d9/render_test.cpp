@@ -330,3 +330,133 @@ TEST_F(DeviceTest, ResetToAnotherSizeResizesTheBackBuffer) {
 
 } // namespace
 } // namespace d3d9test
+
+namespace d3d9test {
+namespace {
+
+// Every value of the states the fixed-function pipeline translates, drawn once each:
+// none may turn into an invalid GL call (checked after the test) or a failed draw.
+TEST_F(DeviceTest, EveryStateValueTranslatesToValidGl) {
+    IDirect3DTexture9* texture = MakeTexture(
+        4, 4, [](UINT x, UINT y) -> D3DCOLOR { return D3DCOLOR_ARGB(128, x * 60, y * 60, 200); });
+    device->SetTexture(0, texture);
+    device->SetTexture(1, texture);
+    struct Vertex {
+        float x, y, z, nx, ny, nz;
+        D3DCOLOR diffuse, specular;
+        float u, v, s, t, r;
+    };
+    const DWORD fvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX2 |
+                      D3DFVF_TEXCOORDSIZE3(1);
+    Vertex v[3] = {{-1, 1, 0.5f, 0, 0, -1, 0xff808080, 0xff101010, 0, 0, 0, 0, 1},
+                   {1, 1, 0.5f, 0, 0, -1, 0xff808080, 0xff101010, 1, 0, 1, 0, 1},
+                   {-1, -1, 0.5f, 0, 0, -1, 0xff808080, 0xff101010, 0, 1, 0, 1, 1}};
+    auto draw = [&](const std::string& what) {
+        device->SetFVF(fvf);
+        EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof(Vertex)), D3D_OK)
+            << what;
+        EXPECT_EQ(fw::d3d9test::TakeGlError(device), 0u) << what;
+    };
+    for (DWORD op = D3DTOP_DISABLE; op <= D3DTOP_LERP; ++op) {
+        device->SetTextureStageState(1, D3DTSS_COLOROP, op);
+        device->SetTextureStageState(1, D3DTSS_ALPHAOP, op);
+        for (DWORD arg : {DWORD(D3DTA_DIFFUSE), DWORD(D3DTA_TFACTOR | D3DTA_COMPLEMENT),
+                          DWORD(D3DTA_SPECULAR | D3DTA_ALPHAREPLICATE), DWORD(D3DTA_CONSTANT),
+                          DWORD(D3DTA_TEMP)}) {
+            device->SetTextureStageState(1, D3DTSS_COLORARG2, arg);
+            device->SetTextureStageState(1, D3DTSS_COLORARG0, arg);
+            testing::internal::CaptureStderr(); // approximated operations say so once
+            draw("stage op " + std::to_string(op) + " arg " + std::to_string(arg));
+            testing::internal::GetCapturedStderr();
+        }
+    }
+    device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+    for (DWORD tci :
+         {DWORD(D3DTSS_TCI_CAMERASPACENORMAL), DWORD(D3DTSS_TCI_CAMERASPACEPOSITION),
+          DWORD(D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR), DWORD(D3DTSS_TCI_SPHEREMAP), DWORD(1)})
+        for (DWORD flags : {0u, 1u, 2u, 3u, 4u, 0x102u, 0x103u, 0x104u}) {
+            device->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, tci);
+            device->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, flags);
+            draw("texcoord " + std::to_string(tci) + " flags " + std::to_string(flags));
+        }
+    device->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
+    device->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, 0);
+    for (DWORD address = D3DTADDRESS_WRAP; address <= D3DTADDRESS_MIRRORONCE; ++address)
+        for (DWORD filter = D3DTEXF_NONE; filter <= D3DTEXF_ANISOTROPIC; ++filter) {
+            device->SetSamplerState(0, D3DSAMP_ADDRESSU, address);
+            device->SetSamplerState(0, D3DSAMP_ADDRESSV, address);
+            device->SetSamplerState(0, D3DSAMP_MINFILTER, filter);
+            device->SetSamplerState(0, D3DSAMP_MAGFILTER, filter);
+            device->SetSamplerState(0, D3DSAMP_MIPFILTER, filter);
+            draw("address " + std::to_string(address) + " filter " + std::to_string(filter));
+        }
+    struct State {
+        D3DRENDERSTATETYPE state;
+        std::vector<DWORD> values;
+    } states[] = {
+        {D3DRS_FILLMODE, {D3DFILL_POINT, D3DFILL_WIREFRAME, D3DFILL_SOLID}},
+        {D3DRS_SHADEMODE, {D3DSHADE_FLAT, D3DSHADE_GOURAUD}},
+        {D3DRS_ZFUNC, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {D3DRS_ALPHATESTENABLE, {TRUE}},
+        {D3DRS_ALPHAFUNC, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {D3DRS_ALPHABLENDENABLE, {TRUE}},
+        {D3DRS_SRCBLEND, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}},
+        {D3DRS_BLENDOP, {1, 2, 3, 4, 5}},
+        {D3DRS_SEPARATEALPHABLENDENABLE, {TRUE}},
+        {D3DRS_DESTBLENDALPHA, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
+        {D3DRS_FOGENABLE, {TRUE}},
+        {D3DRS_FOGTABLEMODE, {D3DFOG_EXP, D3DFOG_EXP2, D3DFOG_LINEAR}},
+        {D3DRS_SPECULARENABLE, {TRUE, FALSE}},
+        {D3DRS_LIGHTING, {TRUE}},
+        {D3DRS_DIFFUSEMATERIALSOURCE, {D3DMCS_MATERIAL, D3DMCS_COLOR1, D3DMCS_COLOR2}},
+        {D3DRS_AMBIENTMATERIALSOURCE, {D3DMCS_COLOR1, D3DMCS_MATERIAL}},
+        {D3DRS_NORMALIZENORMALS, {TRUE}},
+        {D3DRS_STENCILENABLE, {TRUE}},
+        {D3DRS_STENCILPASS, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {D3DRS_COLORWRITEENABLE, {0, 5, 15}},
+        {D3DRS_DITHERENABLE, {TRUE}},
+    };
+    for (const State& s : states)
+        for (DWORD value : s.values) {
+            device->SetRenderState(s.state, value);
+            draw("render state " + std::to_string(s.state) + " = " + std::to_string(value));
+        }
+    for (D3DLIGHTTYPE type : {D3DLIGHT_POINT, D3DLIGHT_SPOT, D3DLIGHT_DIRECTIONAL}) {
+        D3DLIGHT9 light{};
+        light.Type = type;
+        light.Diffuse = {1, 1, 1, 1};
+        light.Direction = {0, 0, 1};
+        light.Position = {0, 0, -2};
+        light.Range = 100;
+        light.Attenuation0 = 1;
+        light.Theta = 0.5f;
+        light.Phi = 1.0f;
+        light.Falloff = 1;
+        ASSERT_EQ(device->SetLight(type, &light), D3D_OK);
+        device->LightEnable(type, TRUE);
+        draw("light type " + std::to_string(type));
+    }
+    for (DWORD i = 10; i < 20; ++i)
+        device->LightEnable(i, TRUE); // more than GL's eight
+    testing::internal::CaptureStderr();
+    draw("many lights");
+    testing::internal::GetCapturedStderr();
+
+    // Screen-space vertices.
+    struct Screen {
+        float x, y, z, rhw;
+        D3DCOLOR color;
+    } screen[3] = {
+        {0, 0, 0.5f, 1, 0xffffffff}, {64, 0, 0.5f, 1, 0xffffffff}, {0, 64, 0.5f, 1, 0xffffffff}};
+    device->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE);
+    EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, screen, sizeof(Screen)), D3D_OK);
+    for (D3DPRIMITIVETYPE type :
+         {D3DPT_POINTLIST, D3DPT_LINELIST, D3DPT_LINESTRIP, D3DPT_TRIANGLESTRIP, D3DPT_TRIANGLEFAN})
+        EXPECT_EQ(device->DrawPrimitiveUP(type, 1, screen, sizeof(Screen)), D3D_OK);
+    device->SetTexture(0, nullptr);
+    device->SetTexture(1, nullptr);
+    texture->Release();
+}
+
+} // namespace
+} // namespace d3d9test
