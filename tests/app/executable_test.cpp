@@ -70,6 +70,7 @@ TEST(ExecutableTest, BadOptionsPrintUsageAndExitWithTwo) {
     EXPECT_EQ(RunProgram("--frames 12abc"), 2);
     EXPECT_EQ(RunProgram("--fixed-dt -1"), 2);
     EXPECT_EQ(RunProgram("--fixed-dt nan"), 2);
+    EXPECT_EQ(RunProgram("--headless --screenshot /nonexistent/ferrowalk/shot.png"), 2);
     EXPECT_EQ(RunProgram("--help", &output), 0);
     EXPECT_NE(output.find("--screenshot"), std::string::npos);
 }

@@ -105,6 +105,14 @@ std::string Absolute(const std::string& path) {
 bool PrepareOutputs(fw::RunOptions& options) {
     options.screenshot = Absolute(options.screenshot);
     options.captureDir = Absolute(options.captureDir);
+    if (!options.screenshot.empty()) {
+        auto folder = std::filesystem::path(options.screenshot).parent_path();
+        std::error_code error;
+        if (!std::filesystem::is_directory(folder, error)) {
+            std::fprintf(stderr, "ferrowalk: no folder %s for the screenshot\n", folder.c_str());
+            return false;
+        }
+    }
     if (!options.captureDir.empty()) {
         std::error_code error;
         std::filesystem::create_directories(options.captureDir, error);
@@ -144,10 +152,13 @@ int main(int argc, char** argv) {
     int exitCode = WinMain(GetModuleHandleA(nullptr), nullptr, (LPSTR) "", SW_SHOWDEFAULT);
 
     if (!options.screenshot.empty()) {
-        if (fw::FlushScreenshot() && fw::PresentedFrameCount() > 0)
-            std::fprintf(stderr, "Screenshot saved to %s\n", options.screenshot.c_str());
-        else if (fw::PresentedFrameCount() == 0)
+        if (fw::PresentedFrameCount() == 0) {
             std::fprintf(stderr, "No frame was presented; no screenshot saved\n");
+        } else if (fw::FlushScreenshot()) {
+            std::fprintf(stderr, "Screenshot saved to %s\n", options.screenshot.c_str());
+        } else if (exitCode == 0) {
+            exitCode = 1; // the run asked for a file it did not get
+        }
     }
     fw::ReleaseAllWindows();
     {
