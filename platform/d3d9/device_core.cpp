@@ -189,6 +189,11 @@ uint32_t MaxIndex(const BYTE* data, D3DFORMAT format, size_t first, size_t count
 
 } // namespace
 
+namespace {
+DeviceCore* activeDevice = nullptr; // the device whose state GL holds now
+void* staleContext = nullptr;       // a context whose last device is gone
+} // namespace
+
 DeviceCore::DeviceCore(IDirect3D9* d3d, HWND window, SDL_Window* sdlWindow, void* glContext,
                        const D3DPRESENT_PARAMETERS& params)
     : d3d(d3d), window(window), sdlWindow(sdlWindow), glContext(glContext), params(params) {
@@ -220,6 +225,10 @@ DeviceCore::~DeviceCore() {
         MakeCurrent();
         glDeleteTextures(1, &whiteTexture);
         DestroyBackBuffer();
+    }
+    if (activeDevice == this) {
+        activeDevice = nullptr;
+        staleContext = glContext; // another device may take this context over
     }
     ReleaseGlContext(glContext);
     d3d->Release();
@@ -280,6 +289,27 @@ void DeviceCore::DestroyBackBuffer() {
 void DeviceCore::MakeCurrent() {
     if (SDL_GL_GetCurrentContext() != glContext)
         SDL_GL_MakeCurrent(sdlWindow, glContext);
+    if (activeDevice == this)
+        return;
+    bool shared = activeDevice && activeDevice->glContext == glContext;
+    if (shared || staleContext == glContext) {
+        // Devices on one window share its context: forget what another one set.
+        const GlFunctions& gl = Gl();
+        if (gl.framebuffers)
+            gl.BindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+        for (DWORD s = 0; s < std::min<DWORD>(kStages, gl.units); ++s) {
+            gl.ActiveTexture(GL_TEXTURE0 + s);
+            glDisable(GL_TEXTURE_2D);
+        }
+        unitEnabled.fill(false);
+        unitConfigured.fill(false);
+        glDisable(GL_COLOR_MATERIAL);
+        colorMaterial = 0;
+        dirty = kDirtyAll;
+        if (staleContext == glContext)
+            staleContext = nullptr;
+    }
+    activeDevice = this;
 }
 
 void DeviceCore::ResetState() {

@@ -171,3 +171,51 @@ TEST(TranslateTest, StateValuesMapToGl) {
 
 } // namespace
 } // namespace d3d9test
+
+namespace d3d9test {
+namespace {
+
+TEST_F(DeviceLifeTest, TwoDevicesOnOneWindowKeepTheirOwnState) {
+    IDirect3D9* d3d = nullptr;
+    ASSERT_EQ(device->GetDirect3D(&d3d), D3D_OK);
+    D3DPRESENT_PARAMETERS pp = params;
+    pp.BackBufferWidth = pp.BackBufferHeight = 32;
+    IDirect3DDevice9* second = nullptr;
+    ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, TestWindow(),
+                                D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &second),
+              D3D_OK);
+    d3d->Release();
+
+    Unlit();
+    ClearTo(0xff0000ff);
+    DrawQuad(-1, -1, 1, 1, 0.5f, 0xff00ff00);
+    EXPECT_PIXEL(Pixel(32, 32), {0, 255, 0});
+
+    // The second device keeps D3D's defaults: lit, so a quad without normals is black.
+    ColorVertex quad[3] = {{-1, 1, 0.5f, 0xffffffff, 0, 0, 0, 0},
+                           {1, 1, 0.5f, 0xffffffff, 0, 0, 0, 0},
+                           {-1, -1, 0.5f, 0xffffffff, 0, 0, 0, 0}};
+    second->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xffff0000, 1.0f, 0);
+    second->SetFVF(kColorVertexFvf);
+    ASSERT_EQ(second->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, quad, sizeof(ColorVertex)), D3D_OK);
+    int w = 0, h = 0;
+    std::vector<uint8_t> rgba;
+    ASSERT_TRUE(fw::d3d9test::ReadBackBuffer(second, &w, &h, &rgba));
+    EXPECT_EQ(w, 32);
+    EXPECT_EQ(rgba[(4 * 32 + 4) * 4 + 0], 0);     // drawn black
+    EXPECT_EQ(rgba[(30 * 32 + 30) * 4 + 0], 255); // the red clear outside the triangle
+
+    // The first device still draws unlit into its own back buffer.
+    DrawQuad(-1, -1, 1, 1, 0.4f, 0xffffff00);
+    EXPECT_PIXEL(Pixel(32, 32), {255, 255, 0});
+    EXPECT_EQ(fw::d3d9test::TakeGlError(second), 0u);
+    second->Release();
+
+    // And once the second device is gone.
+    ClearTo(0xff000000);
+    DrawQuad(-1, -1, 1, 1, 0.5f, 0xff00ffff);
+    EXPECT_PIXEL(Pixel(32, 32), {0, 255, 255});
+}
+
+} // namespace
+} // namespace d3d9test
