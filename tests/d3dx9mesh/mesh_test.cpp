@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <vector>
 
 // Found by the standard algorithms, which look in the record's (global) namespace.
@@ -276,6 +277,32 @@ TEST(MeshTopology, AdjacencyJoinsFacesAcrossSharedAndCoincidentEdges) {
     EXPECT_EQ(none, adjacency[2]);
     apart->GenerateAdjacency(0.1f, adjacency.data());
     EXPECT_EQ(1u, adjacency[2]);
+}
+
+TEST(MeshTopology, CoincidentCopiesJoinAndNanCornersJoinNothing) {
+    REQUIRE_DEVICE();
+    const DWORD none = 0xFFFFFFFF;
+    // Four copies of the strip's quad, all on the same four corners.
+    std::vector<TexturedVertex> copies;
+    for (int copy = 0; copy < 4; ++copy)
+        copies.insert(copies.end(), {kStrip[0], kStrip[1], kStrip[2], kStrip[3]});
+    MeshPtr stacked =
+        MakeMesh(kTexturedFvf, copies.data(), DWORD(copies.size()),
+                 {0, 1, 2, 0, 2, 3, 4, 5, 6, 4, 6, 7, 8, 9, 10, 8, 10, 11, 12, 13, 14, 12, 14, 15});
+    std::vector<DWORD> adjacency(24);
+    ASSERT_EQ(D3D_OK, stacked->GenerateAdjacency(0.0f, adjacency.data()));
+    // The diagonal is edge 2 of each quad's first triangle and edge 0 of its second.
+    for (DWORD face = 0; face < 8; ++face)
+        EXPECT_NE(none, adjacency[face * 3 + (face % 2 ? 0 : 2)]) << "face " << face;
+
+    TexturedVertex damaged[6] = {kStrip[0], kStrip[1], kStrip[2], kStrip[0], kStrip[2], kStrip[3]};
+    damaged[4].x = std::numeric_limits<float>::quiet_NaN();
+    MeshPtr broken = MakeMesh(kTexturedFvf, damaged, 6, {0, 1, 2, 3, 4, 5});
+    for (float epsilon : {0.0f, 0.1f}) {
+        ASSERT_EQ(D3D_OK, broken->GenerateAdjacency(epsilon, adjacency.data()));
+        EXPECT_EQ(none, adjacency[2]);
+        EXPECT_EQ(none, adjacency[3]);
+    }
 }
 
 } // namespace

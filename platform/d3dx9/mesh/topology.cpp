@@ -57,25 +57,47 @@ std::vector<DWORD> PointRepsFromPositions(const BYTE* vertices, DWORD stride, DW
     std::vector<Point> points(numVertices);
     for (DWORD v = 0; v < numVertices; ++v)
         points[v] = ReadPoint(vertices, stride, v);
-    // Sorted by x, a vertex needs comparing only with those at most epsilon further on.
     std::vector<DWORD> order(numVertices);
     std::iota(order.begin(), order.end(), 0u);
+    // A NaN coordinate (a damaged file) must not break the sort's ordering.
+    auto key = [](float f) { return std::isnan(f) ? INFINITY : f; };
     std::sort(order.begin(), order.end(), [&](DWORD a, DWORD b) {
         const Point &p = points[a], &q = points[b];
-        return std::tie(p.x, p.y, p.z, a) < std::tie(q.x, q.y, q.z, b);
+        return std::tuple(key(p.x), key(p.y), key(p.z), a) <
+               std::tuple(key(q.x), key(q.y), key(q.z), b);
     });
     epsilon = std::max(epsilon, 0.0f);
     PointSets sets(numVertices);
+    // Exact copies lie next to each other: join each run and compare only its first point,
+    // so many vertices at one position cost linear time, not quadratic.
+    auto same = [&](DWORD a, DWORD b) {
+        const Point &p = points[a], &q = points[b];
+        return p.x == q.x && p.y == q.y && p.z == q.z;
+    };
+    std::vector<DWORD> distinct;
+    distinct.reserve(numVertices);
+    auto damaged = [&](DWORD v) {
+        return std::isnan(points[v].x) || std::isnan(points[v].y) || std::isnan(points[v].z);
+    };
     for (DWORD i = 0; i < numVertices; ++i) {
-        const Point& p = points[order[i]];
-        for (DWORD j = i + 1; j < numVertices; ++j) {
-            const Point& q = points[order[j]];
+        if (damaged(order[i]))
+            continue; // a point that is not a number is near nothing
+        if (i > 0 && same(order[i - 1], order[i]))
+            sets.Join(order[i - 1], order[i]);
+        else
+            distinct.push_back(order[i]);
+    }
+    if (epsilon == 0.0f)
+        return sets.Reps();
+    // Sorted by x, a point needs comparing only with those at most epsilon further on.
+    for (size_t i = 0; i < distinct.size(); ++i) {
+        const Point& p = points[distinct[i]];
+        for (size_t j = i + 1; j < distinct.size(); ++j) {
+            const Point& q = points[distinct[j]];
             if (q.x - p.x > epsilon)
                 break;
-            if (epsilon == 0.0f && (q.y != p.y || q.z != p.z))
-                break; // exact matches are contiguous in the sort order
             if (std::fabs(q.y - p.y) <= epsilon && std::fabs(q.z - p.z) <= epsilon)
-                sets.Join(order[i], order[j]);
+                sets.Join(distinct[i], distinct[j]);
         }
     }
     return sets.Reps();
