@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -17,7 +19,8 @@ using Texels = std::vector<uint8_t>;
 // An uncompressed 8-bit luminance DDS, the simplest file D3DX loads as one byte per texel.
 std::string WriteL8Dds(const std::string& name, uint32_t width, uint32_t height,
                        const Texels& texels) {
-    std::string path = ::testing::TempDir() + name;
+    // The process id keeps test programs that run side by side off each other's files.
+    std::string path = ::testing::TempDir() + std::to_string(getpid()) + "_" + name;
     uint32_t header[32] = {};
     header[0] = 0x20534444; // "DDS "
     header[1] = 124;
