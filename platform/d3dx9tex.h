@@ -58,10 +58,10 @@ HRESULT WINAPI D3DXGetImageInfoFromFileA(LPCSTR pSrcFile, D3DXIMAGE_INFO* pSrcIn
 HRESULT WINAPI D3DXCreateTextureFromFileA(LPDIRECT3DDEVICE9 pDevice, LPCSTR pSrcFile,
                                           LPDIRECT3DTEXTURE9* ppTexture);
 
-// Width/Height: D3DX_DEFAULT (round up to a power of two), D3DX_DEFAULT_NONPOW2 or 0 (the
-// file's size), or a size. MipLevels: D3DX_DEFAULT or 0 (full chain), D3DX_FROM_FILE, or a
-// count. Format: D3DFMT_UNKNOWN or D3DX_DEFAULT (from the file), or one of the formats the
-// device creates. ColorKey: 0 or an ARGB colour made transparent black. pPalette is unused.
+// Width/Height: D3DX_DEFAULT (round up to a power of two), D3DX_DEFAULT_NONPOW2, D3DX_FROM_FILE
+// or 0 (the file's size), or a size. MipLevels: D3DX_DEFAULT or 0 (full chain), D3DX_FROM_FILE, or
+// a count. Format: D3DFMT_UNKNOWN or D3DX_DEFAULT (from the file), or one of the formats the device
+// creates. ColorKey: 0 or an ARGB colour made transparent black. pPalette is unused.
 HRESULT WINAPI D3DXCreateTextureFromFileExA(LPDIRECT3DDEVICE9 pDevice, LPCSTR pSrcFile, UINT Width,
                                             UINT Height, UINT MipLevels, DWORD Usage,
                                             D3DFORMAT Format, D3DPOOL Pool, DWORD Filter,

@@ -164,6 +164,14 @@ TEST_F(LoaderTest, SizesRoundUpToPowersOfTwoUnlessAskedNotTo) {
               D3D_OK);
     ExpectShape(D3DFMT_X8R8G8B8, 3, 5, 1);
     EXPECT_EQ(info.Format, D3DFMT_R8G8B8);
+
+    texture->Release();
+    texture = nullptr;
+    ASSERT_EQ(D3DXCreateTextureFromFileExA(device, path.c_str(), D3DX_FROM_FILE, 16, D3DX_FROM_FILE,
+                                           0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, D3DX_DEFAULT,
+                                           D3DX_DEFAULT, 0, nullptr, nullptr, &texture),
+              D3D_OK);
+    ExpectShape(D3DFMT_A8R8G8B8, 3, 16, 1);
 }
 
 TEST_F(LoaderTest, JpegLoadsAsX8R8G8B8) {

@@ -70,7 +70,7 @@ UINT ResolveSide(UINT requested, UINT fileSide) {
     UINT side = requested;
     if (requested == D3DX_DEFAULT)
         side = NextPowerOfTwo(fileSide);
-    else if (requested == 0 || requested == D3DX_DEFAULT_NONPOW2)
+    else if (requested == 0 || requested == D3DX_DEFAULT_NONPOW2 || requested == D3DX_FROM_FILE)
         side = fileSide;
     return std::min(side, kMaxImageSide);
 }
