@@ -62,6 +62,8 @@ HRESULT WINAPI D3DXCreateTextureFromFileA(LPDIRECT3DDEVICE9 pDevice, LPCSTR pSrc
 // or 0 (the file's size), or a size. MipLevels: D3DX_DEFAULT or 0 (full chain), D3DX_FROM_FILE, or
 // a count. Format: D3DFMT_UNKNOWN or D3DX_DEFAULT (from the file), or one of the formats the device
 // creates. ColorKey: 0 or an ARGB colour made transparent black. pPalette is unused.
+// Filter and MipFilter are not consulted: a resized image is triangle-filtered and
+// generated levels are box-filtered, as with D3DX's defaults (DDS levels are never skipped).
 HRESULT WINAPI D3DXCreateTextureFromFileExA(LPDIRECT3DDEVICE9 pDevice, LPCSTR pSrcFile, UINT Width,
                                             UINT Height, UINT MipLevels, DWORD Usage,
                                             D3DFORMAT Format, D3DPOOL Pool, DWORD Filter,
