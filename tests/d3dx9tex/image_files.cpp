@@ -81,21 +81,22 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::vector<uint8_t> DdsBytes(const DdsSpec& spec,
+std::vector<uint8_t> DdsBytes(const DdsLayout& layout,
                               const std::vector<std::vector<uint8_t>>& levels) {
     std::vector<uint8_t> out(128, 0);
     std::memcpy(out.data(), "DDS ", 4);
     Put32(out, 4, 124);
-    Put32(out, 8, spec.flags | (spec.mipCount > 1 ? 0x20000 : 0) | (spec.depth ? 0x800000 : 0));
-    Put32(out, 12, spec.height);
-    Put32(out, 16, spec.width);
-    Put32(out, 24, spec.depth);
-    Put32(out, 28, spec.mipCount);
+    Put32(out, 8,
+          layout.flags | (layout.mipCount > 1 ? 0x20000 : 0) | (layout.depth ? 0x800000 : 0));
+    Put32(out, 12, layout.height);
+    Put32(out, 16, layout.width);
+    Put32(out, 24, layout.depth);
+    Put32(out, 28, layout.mipCount);
     Put32(out, 76, 32);
     struct Masks {
         uint32_t flags, bits, r, g, b, a;
     } m{};
-    switch (spec.format) {
+    switch (layout.format) {
     case D3DFMT_A8R8G8B8:
         m = {0x41, 32, 0xff0000, 0xff00, 0xff, 0xff000000};
         break;
@@ -128,14 +129,14 @@ std::vector<uint8_t> DdsBytes(const DdsSpec& spec,
         break; // FourCC
     }
     Put32(out, 80, m.flags);
-    Put32(out, 84, m.flags == 0x4 ? uint32_t(spec.format) : 0);
+    Put32(out, 84, m.flags == 0x4 ? uint32_t(layout.format) : 0);
     Put32(out, 88, m.bits);
     Put32(out, 92, m.r);
     Put32(out, 96, m.g);
     Put32(out, 100, m.b);
     Put32(out, 104, m.a);
-    Put32(out, 108, 0x1000 | (spec.mipCount > 1 ? 0x400008 : 0));
-    Put32(out, 112, spec.caps2);
+    Put32(out, 108, 0x1000 | (layout.mipCount > 1 ? 0x400008 : 0));
+    Put32(out, 112, layout.caps2);
     for (const auto& level : levels)
         out.insert(out.end(), level.begin(), level.end());
     return out;

@@ -26,14 +26,15 @@ std::string WriteBytes(const std::string& name, const std::vector<uint8_t>& byte
 std::vector<uint8_t> ReadBytes(const std::string& path);
 
 // A DDS file: header for format (FourCC or masks) and the given level data.
-struct DdsSpec {
+struct DdsLayout {
     D3DFORMAT format = D3DFMT_A8R8G8B8;
     uint32_t width = 4, height = 4, mipCount = 1;
     uint32_t caps2 = 0;
     uint32_t flags = 0x1007; // caps, height, width, pixel format
     uint32_t depth = 0;
 };
-std::vector<uint8_t> DdsBytes(const DdsSpec& spec, const std::vector<std::vector<uint8_t>>& levels);
+std::vector<uint8_t> DdsBytes(const DdsLayout& layout,
+                              const std::vector<std::vector<uint8_t>>& levels);
 
 // Deterministic pseudo-random bytes.
 std::vector<uint8_t> Noise(size_t count, uint32_t seed);

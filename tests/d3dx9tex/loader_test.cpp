@@ -188,10 +188,10 @@ TEST_F(LoaderTest, JpegLoadsAsX8R8G8B8) {
 
 TEST_F(LoaderTest, DdsKeepsItsOwnLevelsAndFormat) {
     // DXT1 8 x 8 with all four levels: each level stored as it is in the file.
-    DdsSpec spec{D3DFMT_DXT1, 8, 8, 4};
+    DdsLayout layout{D3DFMT_DXT1, 8, 8, 4};
     std::vector<std::vector<uint8_t>> levels = {Noise(32, 1), Noise(8, 2), Noise(8, 3),
                                                 Noise(8, 4)};
-    ASSERT_EQ(Load(WriteBytes("full.dds", DdsBytes(spec, levels))), D3D_OK);
+    ASSERT_EQ(Load(WriteBytes("full.dds", DdsBytes(layout, levels))), D3D_OK);
     ExpectShape(D3DFMT_DXT1, 8, 8, 4);
     for (UINT i = 0; i < 4; ++i)
         EXPECT_EQ(Bytes(i), levels[i]) << "level " << i;
@@ -297,9 +297,9 @@ TEST_F(LoaderTest, MissingAndDamagedFilesFailWithOneLineNamingTheFile) {
     std::vector<uint8_t> corruptPng = png;
     for (size_t i = 60; i < corruptPng.size() - 12; ++i)
         corruptPng[i] ^= 0x5a;
-    DdsSpec cube{D3DFMT_DXT1, 8, 8, 1, 0xfe00};
-    DdsSpec volume{D3DFMT_A8R8G8B8, 4, 4, 1, 0x200000, 0x1007, 4};
-    DdsSpec huge{D3DFMT_DXT1, 0x7fffffff, 0x7fffffff, 1};
+    DdsLayout cube{D3DFMT_DXT1, 8, 8, 1, 0xfe00};
+    DdsLayout volume{D3DFMT_A8R8G8B8, 4, 4, 1, 0x200000, 0x1007, 4};
+    DdsLayout huge{D3DFMT_DXT1, 0x7fffffff, 0x7fffffff, 1};
     std::vector<uint8_t> unknownFourCC = dds;
     std::memcpy(unknownFourCC.data() + 84, "ATI2", 4);
     struct Case {
