@@ -2,6 +2,7 @@
 #include "platform/dinput8/keymap.h"
 #include "platform/dinput8/testing.h"
 #include "platform/win32/host.h"
+#include "tests/kit/environment.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -12,43 +13,13 @@ using namespace fw::dinput8;
 
 namespace {
 
-LRESULT CALLBACK TestWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
-
-HWND sharedWindow = nullptr;
-
-// One window for the whole program: creating a GL window per test costs more than the tests.
-class SharedWindowEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        WNDCLASSEXA cls{};
-        cls.cbSize = sizeof(cls);
-        cls.lpfnWndProc = TestWndProc;
-        cls.lpszClassName = "DInputTestWindow";
-        RegisterClassExA(&cls);
-        sharedWindow = CreateWindowExA(0, "DInputTestWindow", "dinput8", WS_OVERLAPPEDWINDOW, 0, 0,
-                                       64, 64, nullptr, nullptr, nullptr, nullptr);
-    }
-    void TearDown() override {
-        if (sharedWindow)
-            DestroyWindow(sharedWindow);
-        sharedWindow = nullptr;
-    }
-};
-const auto* const kSharedWindowEnvironment =
-    ::testing::AddGlobalTestEnvironment(new SharedWindowEnvironment);
+const auto* const kSharedWindow = kit::AddShared(new kit::SharedWindowEnvironment("dinput8"));
 
 HWND SharedWindow() {
-    return sharedWindow;
+    return kSharedWindow->window();
 }
 
-// Lets the message queue take the pushed SDL events, as the program's loop does.
-void PumpMessages() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageA(&msg);
-}
+using kit::PumpMessages;
 
 LPDIRECTINPUT8A CreateDirectInput() {
     LPDIRECTINPUT8A directInput = nullptr;

@@ -1,6 +1,7 @@
 #include "input/inputdevice.h"
 #include "platform/dinput8/testing.h"
 #include "platform/win32/host.h"
+#include "tests/kit/environment.h"
 
 #include <gtest/gtest.h>
 
@@ -11,42 +12,13 @@ using namespace fw::dinput8;
 
 namespace {
 
-LRESULT CALLBACK TestWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
-
-HWND sharedWindow = nullptr;
-
-// One window for the whole program: creating a GL window per test costs more than the tests.
-class SharedWindowEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        WNDCLASSEXA cls{};
-        cls.cbSize = sizeof(cls);
-        cls.lpfnWndProc = TestWndProc;
-        cls.lpszClassName = "InputDeviceTestWindow";
-        RegisterClassExA(&cls);
-        sharedWindow = CreateWindowExA(0, "InputDeviceTestWindow", "input", WS_OVERLAPPEDWINDOW, 0,
-                                       0, 64, 64, nullptr, nullptr, nullptr, nullptr);
-    }
-    void TearDown() override {
-        if (sharedWindow)
-            DestroyWindow(sharedWindow);
-        sharedWindow = nullptr;
-    }
-};
-const auto* const kSharedWindowEnvironment =
-    ::testing::AddGlobalTestEnvironment(new SharedWindowEnvironment);
+const auto* const kSharedWindow = kit::AddShared(new kit::SharedWindowEnvironment("input"));
 
 HWND SharedWindow() {
-    return sharedWindow;
+    return kSharedWindow->window();
 }
 
-void PumpMessages() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageA(&msg);
-}
+using kit::PumpMessages;
 
 struct Box {
     HWND owner;
