@@ -1,6 +1,7 @@
 #include "device_kit.h"
 
 #include "platform/win32/host.h"
+#include "tests/kit/environment.h"
 
 #include <cstdlib>
 #include <string>
@@ -9,64 +10,21 @@ namespace d3d9test {
 
 namespace {
 
-LRESULT CALLBACK TestWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
-
-HWND window = nullptr;
-IDirect3D9* d3d = nullptr;
-IDirect3DDevice9* sharedDevice = nullptr;
-D3DPRESENT_PARAMETERS sharedParams{};
-
 // One window and device for the program: a GL context per test would cost more than the tests.
-class DeviceEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        setenv("SDL_VIDEODRIVER", "offscreen", 0);
-        WNDCLASSEXA cls{};
-        cls.cbSize = sizeof(cls);
-        cls.lpfnWndProc = TestWndProc;
-        cls.lpszClassName = "D3D9TestWindow";
-        RegisterClassExA(&cls);
-        window = CreateWindowExA(0, "D3D9TestWindow", "d3d9", WS_OVERLAPPED, 0, 0, kSize, kSize,
-                                 nullptr, nullptr, nullptr, nullptr);
-        ASSERT_NE(window, nullptr);
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        ASSERT_NE(d3d, nullptr);
-        sharedParams.Windowed = TRUE;
-        sharedParams.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        sharedParams.BackBufferWidth = kSize;
-        sharedParams.BackBufferHeight = kSize;
-        sharedParams.BackBufferFormat = D3DFMT_X8R8G8B8;
-        sharedParams.EnableAutoDepthStencil = TRUE;
-        sharedParams.AutoDepthStencilFormat = D3DFMT_D16;
-        sharedParams.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-        ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
-                                    D3DCREATE_SOFTWARE_VERTEXPROCESSING, &sharedParams,
-                                    &sharedDevice),
-                  D3D_OK);
-    }
-    void TearDown() override {
-        if (sharedDevice)
-            sharedDevice->Release();
-        if (d3d)
-            d3d->Release();
-        if (window)
-            DestroyWindow(window);
-    }
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new DeviceEnvironment);
+const auto* const kShared =
+    kit::AddShared(new kit::SharedDeviceEnvironment("d3d9", kSize, D3DFMT_D16));
 
 } // namespace
 
 HWND TestWindow() {
-    return window;
+    return kShared->get() ? kShared->get()->window : nullptr;
 }
 
 void DeviceTest::SetUp() {
-    ASSERT_NE(sharedDevice, nullptr);
-    device = sharedDevice;
-    params = sharedParams;
+    const kit::OffscreenDevice* shared = kShared->get();
+    ASSERT_TRUE(shared && shared->device) << "no Direct3D device";
+    device = shared->device;
+    params = shared->params;
     ASSERT_EQ(device->Reset(&params), D3D_OK); // every test starts from the defaults
     fw::d3d9test::TakeGlError(device);
     fw::d3d9test::EnableCallTrace(device, false);

@@ -1,8 +1,9 @@
 #include "image_files.h"
 
+#include "tests/kit/kit.h"
+
 #include <cstring>
 #include <fstream>
-#include <unistd.h>
 
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -12,20 +13,8 @@ namespace textest {
 
 namespace {
 
-struct Scratch {
-    std::filesystem::path dir;
-    Scratch() {
-        dir = std::filesystem::temp_directory_path() / ("fw_d3dx9tex_" + std::to_string(getpid()));
-        std::filesystem::create_directories(dir);
-    }
-    ~Scratch() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-};
-
 std::string PathOf(const std::string& name) {
-    return (ScratchDir() / name).string();
+    return kit::ScratchPath(name).string();
 }
 
 void Put32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
@@ -36,8 +25,7 @@ void Put32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
 } // namespace
 
 std::filesystem::path ScratchDir() {
-    static Scratch scratch;
-    return scratch.dir;
+    return kit::ScratchPath("");
 }
 
 std::string WritePng(const std::string& name, int w, int h, int channels,
@@ -70,10 +58,7 @@ std::string WriteJpg(const std::string& name, int w, int h, int channels,
 }
 
 std::string WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes) {
-    std::string path = PathOf(name);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return path;
+    return kit::WriteScratchFile(name, bytes.data(), bytes.size());
 }
 
 std::vector<uint8_t> ReadBytes(const std::string& path) {
