@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/d3dx9mesh.h"
+#include "tests/kit/kit.h"
 
 #include <memory>
 
@@ -11,10 +12,7 @@ namespace meshtest {
 IDirect3DDevice9* Device();
 constexpr int kBackBufferSize = 64;
 
-struct Releaser {
-    template <typename T> void operator()(T* object) const { object->Release(); }
-};
-using MeshPtr = std::unique_ptr<ID3DXMesh, Releaser>;
+using MeshPtr = kit::Ref<ID3DXMesh>;
 
 // A mesh of the given shape with vertex data copied in (indices 16-bit unless 32BIT).
 MeshPtr MakeMesh(DWORD fvf, const void* vertices, DWORD numVertices,

@@ -34,10 +34,7 @@ MeshPtr MakeHalves() {
     return mesh;
 }
 
-struct TextureReleaser {
-    void operator()(IDirect3DTexture9* texture) const { texture->Release(); }
-};
-using TexturePtr = std::unique_ptr<IDirect3DTexture9, TextureReleaser>;
+using TexturePtr = kit::Ref<IDirect3DTexture9>;
 
 TexturePtr SolidTexture(D3DCOLOR color) {
     IDirect3DTexture9* texture = nullptr;

@@ -19,10 +19,7 @@ struct Vertex {
 constexpr DWORD kFvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_TEX1;
 static_assert(sizeof(Vertex) == 36);
 
-struct SkinDeleter {
-    void operator()(ID3DXSkinInfo* skin) const { skin->Release(); }
-};
-using SkinPtr = std::unique_ptr<ID3DXSkinInfo, SkinDeleter>;
+using SkinPtr = kit::Ref<ID3DXSkinInfo>;
 
 SkinPtr MakeSkin(DWORD vertices, DWORD bones, DWORD fvf = kFvf) {
     ID3DXSkinInfo* skin = nullptr;
