@@ -1,35 +1,16 @@
 #include "hierarchy_kit.h"
 
+#include "tests/kit/kit.h"
+
 #include <cstdlib>
 #include <cstring>
 
 namespace xtest {
 
 IDirect3DDevice9* SharedDevice() {
-    static IDirect3DDevice9* device = [] {
-        WNDCLASSEXA wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = "XFileTests";
-        RegisterClassExA(&wc);
-        HWND hwnd = CreateWindowExA(0, "XFileTests", "tests", WS_OVERLAPPEDWINDOW, 0, 0, 64, 64,
-                                    nullptr, nullptr, nullptr, nullptr);
-        IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        IDirect3DDevice9* created = nullptr;
-        if (hwnd && d3d) {
-            D3DPRESENT_PARAMETERS pp{};
-            pp.BackBufferWidth = 64;
-            pp.BackBufferHeight = 64;
-            pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-            pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-            pp.Windowed = TRUE;
-            pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-            d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, hwnd,
-                              D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &created);
-        }
-        return created;
-    }();
-    return device;
+    // Made on first use and kept to the end: the loader tests only need one to belong to.
+    static const auto* const offscreen = new kit::OffscreenDevice("tests", 64, 64);
+    return offscreen->device;
 }
 
 namespace {

@@ -2,15 +2,13 @@
 // written as text can be checked in every encoding.
 #pragma once
 
-#include <gtest/gtest.h>
+#include "tests/kit/kit.h"
+
 #include <zlib.h>
 
-#include <cstdint>
-#include <unistd.h>
-
 #include <cctype>
+#include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -110,12 +108,7 @@ inline std::vector<uint8_t> Bytes(const std::string& s) {
 }
 
 inline std::string WriteTempFile(const std::string& name, const std::vector<uint8_t>& data) {
-    // Per process: CTest may run several of these tests at once.
-    const std::string path =
-        std::string(::testing::TempDir()) + "xfile-" + std::to_string(getpid()) + "-" + name;
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
-    return path;
+    return kit::WriteScratchFile("xfile-" + name, data.data(), data.size());
 }
 
 } // namespace xtest
