@@ -1,4 +1,6 @@
 // Runs the built program as a user would, headless.
+#include "tests/kit/kit.h"
+
 #include <gtest/gtest.h>
 
 #define STB_IMAGE_STATIC
@@ -9,7 +11,6 @@
 #include <filesystem>
 #include <string>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #ifdef FERROWALK_EXE
 
@@ -18,7 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 int RunProgram(const std::string& arguments, std::string* output = nullptr) {
-    fs::path log = fs::temp_directory_path() / ("ferrowalk_exe_" + std::to_string(getpid()));
+    fs::path log = kit::ScratchPath("ferrowalk.log");
     std::string command =
         std::string("\"") + FERROWALK_EXE + "\" " + arguments + " >\"" + log.string() + "\" 2>&1";
     int status = std::system(command.c_str());
@@ -38,7 +39,7 @@ int RunProgram(const std::string& arguments, std::string* output = nullptr) {
 }
 
 TEST(ExecutableTest, HeadlessRunSavesAFullSizeOpaqueScreenshotAndExitsCleanly) {
-    fs::path dir = fs::temp_directory_path() / ("ferrowalk_shot_" + std::to_string(getpid()));
+    fs::path dir = kit::ScratchPath("shot");
     fs::create_directories(dir);
     fs::path shot = dir / "out.png";
     std::string output;

@@ -1,4 +1,5 @@
 #include "platform/d3dx9.h"
+#include "tests/kit/kit.h"
 
 #include <gtest/gtest.h>
 
@@ -9,35 +10,14 @@ namespace {
 class FontTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        WNDCLASSEXA wcex{};
-        wcex.cbSize = sizeof(wcex);
-        wcex.lpfnWndProc = DefWindowProcA;
-        wcex.lpszClassName = "FontTest";
-        RegisterClassExA(&wcex);
-        window = CreateWindowExA(0, "FontTest", "font", 0, 0, 0, 64, 64, nullptr, nullptr, nullptr,
-                                 nullptr);
         ASSERT_NE(window, nullptr);
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        ASSERT_NE(d3d, nullptr);
-        pp = D3DPRESENT_PARAMETERS{};
-        pp.Windowed = TRUE;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-        ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
-                                    D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device),
-                  D3D_OK);
+        ASSERT_NE(offscreen.d3d, nullptr);
+        ASSERT_EQ(offscreen.result, D3D_OK);
     }
-    void TearDown() override {
-        if (device)
-            device->Release();
-        if (d3d)
-            d3d->Release();
-        DestroyWindow(window);
-    }
-    HWND window = nullptr;
-    IDirect3D9* d3d = nullptr;
-    IDirect3DDevice9* device = nullptr;
-    D3DPRESENT_PARAMETERS pp{};
+    kit::OffscreenDevice offscreen{"font", 64, 64};
+    HWND& window = offscreen.window;
+    IDirect3DDevice9*& device = offscreen.device; // a test may release it and clear this
+    D3DPRESENT_PARAMETERS& pp = offscreen.params;
 };
 
 TEST_F(FontTest, FontMustGiveUpItsDeviceResourcesBeforeTheDeviceCanReset) {

@@ -1,6 +1,7 @@
 #include "app/gameapp.h"
 #include "platform/d3d9/testing.h"
 #include "platform/win32/host.h"
+#include "tests/kit/kit.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -13,24 +14,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-HWND CreateTestWindow() {
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSEXA wcex{};
-        wcex.cbSize = sizeof(wcex);
-        wcex.lpfnWndProc = DefWindowProcA;
-        wcex.lpszClassName = "GameAppTest";
-        RegisterClassExA(&wcex);
-        registered = true;
-    }
-    return CreateWindowExA(0, "GameAppTest", "GameApp test", WS_OVERLAPPEDWINDOW, 0, 0, 800, 600,
-                           nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-}
-
 class GameAppTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        window = CreateTestWindow();
+        window = kit::CreateTestWindow("GameApp test", 800, 600);
         ASSERT_NE(window, nullptr);
     }
     void TearDown() override {

@@ -1,5 +1,6 @@
 #include "camera/camera.h"
 #include "platform/d3d9/testing.h"
+#include "tests/kit/kit.h"
 
 #include <gtest/gtest.h>
 
@@ -150,46 +151,15 @@ protected:
     static constexpr UINT kWidth = 320;
     static constexpr UINT kHeight = 160;
 
-    static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-        return DefWindowProcA(hwnd, msg, wParam, lParam);
-    }
-
     void SetUp() override {
-        WNDCLASSEXA cls{};
-        cls.cbSize = sizeof(cls);
-        cls.lpfnWndProc = WndProc;
-        cls.lpszClassName = "CameraTestWindow";
-        RegisterClassExA(&cls);
-        window = CreateWindowExA(0, "CameraTestWindow", "camera", WS_OVERLAPPEDWINDOW, 0, 0, kWidth,
-                                 kHeight, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(window, nullptr);
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        ASSERT_NE(d3d, nullptr);
-        D3DPRESENT_PARAMETERS pp{};
-        pp.BackBufferWidth = kWidth;
-        pp.BackBufferHeight = kHeight;
-        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.Windowed = TRUE;
-        pp.EnableAutoDepthStencil = TRUE;
-        pp.AutoDepthStencilFormat = D3DFMT_D24S8;
-        pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-        ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
-                                    D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device),
-                  D3D_OK);
-    }
-    void TearDown() override {
-        if (device)
-            device->Release();
-        if (d3d)
-            d3d->Release();
-        if (window)
-            DestroyWindow(window);
+        ASSERT_NE(offscreen.d3d, nullptr);
+        ASSERT_EQ(offscreen.result, D3D_OK);
     }
 
-    HWND window = nullptr;
-    IDirect3D9* d3d = nullptr;
-    IDirect3DDevice9* device = nullptr;
+    kit::OffscreenDevice offscreen{"camera", kWidth, kHeight, D3DFMT_D24S8};
+    HWND& window = offscreen.window;
+    IDirect3DDevice9*& device = offscreen.device;
 };
 
 TEST_F(CameraOnDevice, TakesTheAspectFromTheBackBuffer) {
