@@ -2,6 +2,7 @@
 #include "camera/camera.h"
 #include "platform/d3d9/testing.h"
 #include "terrain/terrain.h"
+#include "tests/kit/kit.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +12,6 @@
 #include <vector>
 
 namespace {
-
-LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
 
 struct Frame {
     int width = 0;
@@ -41,27 +38,12 @@ TEST(TerrainRender, DefaultTerrainFillsTheLowerPartOfTheView) {
         GTEST_SKIP() << "no default data set in " << data;
     std::fclose(probe);
 
-    WNDCLASSEXA cls{};
-    cls.cbSize = sizeof(cls);
-    cls.lpfnWndProc = WndProc;
-    cls.lpszClassName = "TerrainRenderWindow";
-    RegisterClassExA(&cls);
-    HWND window = CreateWindowExA(0, "TerrainRenderWindow", "terrain", WS_OVERLAPPEDWINDOW, 0, 0,
-                                  200, 150, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(window, nullptr);
-    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-    ASSERT_NE(d3d, nullptr);
-    D3DPRESENT_PARAMETERS pp{};
-    pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    pp.Windowed = TRUE;
-    pp.EnableAutoDepthStencil = TRUE;
-    pp.AutoDepthStencilFormat = D3DFMT_D24S8;
-    pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-    IDirect3DDevice9* device = nullptr;
-    ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
-                                D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device),
-              D3D_OK);
+    kit::OffscreenDevice offscreen("terrain", 200, 150, D3DFMT_D24S8);
+    ASSERT_NE(offscreen.window, nullptr);
+    ASSERT_NE(offscreen.d3d, nullptr);
+    ASSERT_EQ(offscreen.result, D3D_OK);
+    HWND window = offscreen.window;
+    IDirect3DDevice9* device = offscreen.device;
 
     Frame frame;
     {
@@ -101,8 +83,4 @@ TEST(TerrainRender, DefaultTerrainFillsTheLowerPartOfTheView) {
             colours.insert(uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]);
         }
     EXPECT_GT(colours.size(), 50u);
-
-    device->Release();
-    d3d->Release();
-    DestroyWindow(window);
 }

@@ -1,10 +1,9 @@
 #include "terrain/terrain.h"
 #include "platform/d3d9/testing.h"
 #include "platform/d3dx9math.h"
+#include "tests/kit/kit.h"
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -19,8 +18,6 @@ using Texels = std::vector<uint8_t>;
 // An uncompressed 8-bit luminance DDS, the simplest file D3DX loads as one byte per texel.
 std::string WriteL8Dds(const std::string& name, uint32_t width, uint32_t height,
                        const Texels& texels) {
-    // The process id keeps test programs that run side by side off each other's files.
-    std::string path = ::testing::TempDir() + std::to_string(getpid()) + "_" + name;
     uint32_t header[32] = {};
     header[0] = 0x20534444; // "DDS "
     header[1] = 124;
@@ -33,11 +30,10 @@ std::string WriteL8Dds(const std::string& name, uint32_t width, uint32_t height,
     header[22] = 8;
     header[23] = 0xFF;
     header[27] = 0x1000; // texture
-    FILE* file = std::fopen(path.c_str(), "wb");
-    std::fwrite(header, sizeof(header), 1, file);
-    std::fwrite(texels.data(), 1, texels.size(), file);
-    std::fclose(file);
-    return path;
+    std::vector<uint8_t> bytes(reinterpret_cast<const uint8_t*>(header),
+                               reinterpret_cast<const uint8_t*>(header) + sizeof(header));
+    bytes.insert(bytes.end(), texels.begin(), texels.end());
+    return kit::WriteScratchFile(name, bytes.data(), bytes.size());
 }
 
 Texels Ramp(uint32_t width, uint32_t height) {
@@ -48,44 +44,17 @@ Texels Ramp(uint32_t width, uint32_t height) {
     return texels;
 }
 
-LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
-
 class TerrainTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        WNDCLASSEXA cls{};
-        cls.cbSize = sizeof(cls);
-        cls.lpfnWndProc = WndProc;
-        cls.lpszClassName = "TerrainTestWindow";
-        RegisterClassExA(&cls);
-        window = CreateWindowExA(0, "TerrainTestWindow", "terrain", WS_OVERLAPPEDWINDOW, 0, 0, 64,
-                                 64, nullptr, nullptr, nullptr, nullptr);
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        if (!window || !d3d)
-            return;
-        D3DPRESENT_PARAMETERS pp{};
-        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.Windowed = TRUE;
-        pp.EnableAutoDepthStencil = TRUE;
-        pp.AutoDepthStencilFormat = D3DFMT_D24S8;
-        pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-        d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
-                          D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device);
+        offscreen = new kit::OffscreenDevice("terrain", 64, 64, D3DFMT_D24S8);
+        device = offscreen->device;
         plain = WriteL8Dds("terrain_plain.dds", 4, 4, Texels(16, 200));
     }
     static void TearDownTestSuite() {
-        if (device)
-            device->Release();
-        if (d3d)
-            d3d->Release();
-        if (window)
-            DestroyWindow(window);
+        delete offscreen;
+        offscreen = nullptr;
         device = nullptr;
-        d3d = nullptr;
-        window = nullptr;
         std::string().swap(plain); // a block the end-of-process report would otherwise list
     }
     void SetUp() override { ASSERT_NE(device, nullptr) << "no Direct3D device"; }
@@ -137,8 +106,7 @@ protected:
         return indices;
     }
 
-    static inline HWND window = nullptr;
-    static inline IDirect3D9* d3d = nullptr;
+    static inline kit::OffscreenDevice* offscreen = nullptr;
     static inline IDirect3DDevice9* device = nullptr;
     static inline std::string plain;
 };
