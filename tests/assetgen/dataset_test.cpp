@@ -2,6 +2,7 @@
 // readers: stb for PNG and BMP, ImageMagick's identify and assimp when installed.
 #include "dataset.h"
 #include "terrain.h"
+#include "tests/kit/kit.h"
 
 #include <gtest/gtest.h>
 #include <stb_image.h>
@@ -12,7 +13,6 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace assetgen;
@@ -44,7 +44,7 @@ std::vector<char> readAll(const fs::path& path) {
 class DataSet : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        root_ = fs::temp_directory_path() / ("assetgen_test_" + std::to_string(::getpid()));
+        root_ = kit::ScratchPath("assetgen");
         fs::remove_all(root_);
         status_ =
             std::system((std::string(ASSETGEN_EXE) + " " + (root_ / "first").string()).c_str());

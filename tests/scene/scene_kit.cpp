@@ -1,43 +1,18 @@
 #include "scene_kit.h"
 
+#include "tests/kit/kit.h"
+
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb/stb_image_write.h>
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
 
 namespace scenekit {
-
-namespace {
-
-const fs::path& ScratchRoot() {
-    static const fs::path root = [] {
-        fs::path dir = fs::temp_directory_path() / ("ferrowalk-scene-" + std::to_string(getpid()));
-        fs::create_directories(dir);
-        return dir;
-    }();
-    return root;
-}
-
-// Removes the scratch folder once every test has run, while the path is still alive.
-class ScratchCleanup : public ::testing::Environment {
-public:
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(ScratchRoot(), ignored);
-    }
-};
-[[maybe_unused]] ::testing::Environment* const scratchCleanup =
-    ::testing::AddGlobalTestEnvironment(new ScratchCleanup);
-
-} // namespace
 
 int Run(const std::string& command) {
     int status = std::system(command.c_str());
@@ -47,7 +22,7 @@ int Run(const std::string& command) {
 const fs::path& DefaultDataSet() {
     static const fs::path dir = []() -> fs::path {
 #ifdef FERROWALK_ASSETGEN
-        fs::path out = ScratchRoot() / "default";
+        fs::path out = kit::ScratchPath("default");
         std::string command =
             std::string("\"") + FERROWALK_ASSETGEN + "\" \"" + out.string() + "\" > /dev/null";
         return Run(command) == 0 ? out : fs::path();
@@ -60,7 +35,7 @@ const fs::path& DefaultDataSet() {
 
 fs::path DataSetWithHeightmap(const std::string& name,
                               const std::function<uint8_t(float x, float z)>& heightAt) {
-    fs::path out = ScratchRoot() / name;
+    fs::path out = kit::ScratchPath(name);
     fs::remove_all(out);
     fs::copy(DefaultDataSet(), out, fs::copy_options::recursive);
 

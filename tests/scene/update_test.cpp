@@ -7,6 +7,7 @@
 #include "skinned/skinmesh.h"
 #include "platform/dinput8/testing.h"
 #include "terrain/terrain.h"
+#include "tests/kit/kit.h"
 
 #include <gtest/gtest.h>
 
@@ -23,26 +24,12 @@ namespace {
 
 constexpr float kFrame = 0.016f;
 
-HWND CreateTestWindow() {
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSEXA wcex{};
-        wcex.cbSize = sizeof(wcex);
-        wcex.lpfnWndProc = DefWindowProcA;
-        wcex.lpszClassName = "SceneTest";
-        RegisterClassExA(&wcex);
-        registered = true;
-    }
-    return CreateWindowExA(0, "SceneTest", "Scene test", WS_OVERLAPPEDWINDOW, 0, 0, 800, 600,
-                           nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-}
-
 class SceneUpdate : public ::testing::Test {
 protected:
     void SetUp() override {
         if (scenekit::DefaultDataSet().empty())
             GTEST_SKIP() << "assetgen is not part of this build";
-        window = CreateTestWindow();
+        window = kit::CreateTestWindow("Scene test", 800, 600);
         ASSERT_NE(window, nullptr);
         fw::dinput8::PushFocus(window, true);
         previousDir = fs::current_path();

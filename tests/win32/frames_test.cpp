@@ -1,5 +1,6 @@
 #include "platform/win32/host.h"
 #include "platform/windows.h"
+#include "tests/kit/kit.h"
 
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
@@ -45,9 +46,8 @@ Image Load(const fs::path& path) {
 class FrameHookTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("ferrowalk_frames_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = kit::ScratchPath(std::string("frames_") +
+                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
         fw::ResetFrameState();
@@ -96,13 +96,7 @@ TEST_F(FrameHookTest, CaptureWritesEveryFrameNumberedFromOne) {
 }
 
 TEST_F(FrameHookTest, FrameLimitClosesTheWindowOnceThroughTheQueue) {
-    WNDCLASSEXA wcex{};
-    wcex.cbSize = sizeof(wcex);
-    wcex.lpfnWndProc = DefWindowProcA;
-    wcex.lpszClassName = "FrameHookTest";
-    RegisterClassExA(&wcex);
-    HWND hwnd = CreateWindowExA(0, "FrameHookTest", "frames", 0, 0, 0, 4, 2, nullptr, nullptr,
-                                nullptr, nullptr);
+    HWND hwnd = kit::CreateTestWindow("frames", 4, 2);
     ASSERT_NE(hwnd, nullptr);
     fw::RunOptions options;
     options.frames = 2;
