@@ -3,15 +3,13 @@
 #include "platform/d3d9/formats.h"
 #include "platform/d3d9/testing.h"
 #include "platform/d3dx9tex.h"
+#include "tests/kit/kit.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #define STB_IMAGE_WRITE_STATIC
@@ -20,42 +18,16 @@
 
 namespace {
 
-LRESULT CALLBACK BenchWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
-
 // One offscreen 800 x 600 device for every benchmark, as the program has.
 IDirect3DDevice9* Device() {
-    static IDirect3DDevice9* device = [] {
-        setenv("SDL_VIDEODRIVER", "offscreen", 0);
-        WNDCLASSEXA cls{};
-        cls.cbSize = sizeof(cls);
-        cls.lpfnWndProc = BenchWndProc;
-        cls.lpszClassName = "D3D9Bench";
-        RegisterClassExA(&cls);
-        HWND window = CreateWindowExA(0, "D3D9Bench", "bench", WS_OVERLAPPED, 0, 0, 800, 600,
-                                      nullptr, nullptr, nullptr, nullptr);
-        IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        D3DPRESENT_PARAMETERS pp{};
-        pp.Windowed = TRUE;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.EnableAutoDepthStencil = TRUE;
-        pp.AutoDepthStencilFormat = D3DFMT_D16;
-        pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-        IDirect3DDevice9* created = nullptr;
-        if (!d3d || FAILED(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
-                                             D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &created)))
-            std::abort();
-        return created;
-    }();
-    return device;
+    static const auto* const offscreen = new kit::OffscreenDevice("bench", 800, 600, D3DFMT_D16);
+    if (!offscreen->device)
+        std::abort();
+    return offscreen->device;
 }
 
 std::string ScratchFile(const std::string& name) {
-    auto dir =
-        std::filesystem::temp_directory_path() / ("fw_d3d9_bench_" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    return (dir / name).string();
+    return kit::ScratchPath(name).string();
 }
 
 std::vector<uint8_t> Noise(size_t count) {
@@ -94,7 +66,6 @@ BENCHMARK(BM_LoadGreyPng1024)->Unit(benchmark::kMillisecond);
 // A 1024 x 1024 DXT1 DDS with one level: eleven compressed levels are generated.
 void BM_LoadDxt1Dds1024(benchmark::State& state) {
     static const std::string path = [] {
-        std::string p = ScratchFile("one.dds");
         std::vector<uint8_t> rgba = Noise(1024 * 1024 * 4);
         std::vector<uint8_t> file(128, 0), blocks(fw::d3d9::LevelBytes(D3DFMT_DXT1, 1024, 1024));
         fw::d3d9::EncodeFromRgba(D3DFMT_DXT1, rgba.data(), 1024, 1024, blocks.data());
@@ -103,9 +74,7 @@ void BM_LoadDxt1Dds1024(benchmark::State& state) {
         const uint32_t pf[] = {32, 4, 0x31545844};
         std::memcpy(file.data() + 76, pf, sizeof pf);
         file.insert(file.end(), blocks.begin(), blocks.end());
-        std::ofstream(p, std::ios::binary)
-            .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
-        return p;
+        return kit::WriteScratchFile("one.dds", file.data(), file.size());
     }();
     LoadFile(state, path);
 }

@@ -1,5 +1,6 @@
 // One whole frame of the program, update and render, on the offscreen device at 800 x 600.
 #include "app/gameapp.h"
+#include "tests/kit/kit.h"
 
 #include <benchmark/benchmark.h>
 
@@ -7,22 +8,12 @@
 
 namespace {
 
-LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
-
 void BM_Frame(benchmark::State& state) {
     if (chdir(FERROWALK_SOURCE_DIR "/data") != 0) {
         state.SkipWithError("no data folder (make the assets first)");
         return;
     }
-    WNDCLASSEXA cls{};
-    cls.cbSize = sizeof(cls);
-    cls.lpfnWndProc = WndProc;
-    cls.lpszClassName = "FrameBench";
-    RegisterClassExA(&cls);
-    HWND window = CreateWindowExA(0, "FrameBench", "frame", WS_OVERLAPPEDWINDOW, 0, 0, 800, 600,
-                                  nullptr, nullptr, nullptr, nullptr);
+    HWND window = kit::CreateTestWindow("frame", 800, 600);
     auto* app = new GameApp;
     if (!window || !app->Init(GetModuleHandleA(nullptr), window)) {
         state.SkipWithError("the program does not start here");
@@ -32,10 +23,7 @@ void BM_Frame(benchmark::State& state) {
     ShowWindow(window, SW_SHOWDEFAULT);
     UpdateWindow(window);
     for (auto _ : state) {
-        // Window messages, as the loop takes them between frames.
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
+        kit::PumpMessages();
         app->Update(0.016f);
         app->Render(0.016f);
     }

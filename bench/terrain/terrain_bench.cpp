@@ -1,5 +1,6 @@
 // Terrain building from the default data set and height queries.
 #include "terrain/terrain.h"
+#include "tests/kit/kit.h"
 
 #include <benchmark/benchmark.h>
 
@@ -9,36 +10,12 @@
 
 namespace {
 
-LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
-
 // One offscreen window and device for the whole run, in the data folder.
 IDirect3DDevice9* SharedDevice() {
-    static IDirect3DDevice9* device = [] {
-        IDirect3DDevice9* created = nullptr;
+    static IDirect3DDevice9* device = []() -> IDirect3DDevice9* {
         if (chdir(FERROWALK_SOURCE_DIR "/data") != 0)
-            return created;
-        WNDCLASSEXA cls{};
-        cls.cbSize = sizeof(cls);
-        cls.lpfnWndProc = WndProc;
-        cls.lpszClassName = "TerrainBench";
-        RegisterClassExA(&cls);
-        HWND window = CreateWindowExA(0, "TerrainBench", "bench", WS_OVERLAPPEDWINDOW, 0, 0, 800,
-                                      600, nullptr, nullptr, nullptr, nullptr);
-        IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        if (!window || !d3d)
-            return created;
-        D3DPRESENT_PARAMETERS pp{};
-        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.Windowed = TRUE;
-        pp.EnableAutoDepthStencil = TRUE;
-        pp.AutoDepthStencilFormat = D3DFMT_D24S8;
-        pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-        d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
-                          D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &created);
-        return created;
+            return nullptr;
+        return (new kit::OffscreenDevice("bench", 800, 600, D3DFMT_D24S8))->device;
     }();
     return device;
 }

@@ -3,6 +3,7 @@
 #include "platform/d3dx9.h"
 #include "platform/d3dx9/anim/xfile.h"
 #include "platform/d3dx9/anim/xfile_mesh.h"
+#include "tests/kit/kit.h"
 
 #include <benchmark/benchmark.h>
 
@@ -123,41 +124,13 @@ struct KeepNothing : ID3DXAllocateHierarchy {
     HRESULT DestroyMeshContainer(LPD3DXMESHCONTAINER) override { return S_OK; }
 };
 
-IDirect3DDevice9* OffscreenDevice() {
-    setenv("SDL_VIDEODRIVER", "offscreen", 0);
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.lpszClassName = "xfilebench";
-    RegisterClassExA(&wc);
-    HWND hwnd = CreateWindowExA(0, "xfilebench", "bench", WS_OVERLAPPEDWINDOW, 0, 0, 16, 16,
-                                nullptr, nullptr, nullptr, nullptr);
-    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-    IDirect3DDevice9* device = nullptr;
-    if (hwnd && d3d) {
-        D3DPRESENT_PARAMETERS pp{};
-        pp.BackBufferWidth = 16;
-        pp.BackBufferHeight = 16;
-        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.Windowed = TRUE;
-        d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, hwnd,
-                          D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device);
-    }
-    return device;
-}
-
 void BM_LoadHierarchy(benchmark::State& state) {
-    static IDirect3DDevice9* device = OffscreenDevice();
+    static IDirect3DDevice9* device = (new kit::OffscreenDevice("bench", 16, 16))->device;
     if (!device) {
         state.SkipWithError("no Direct3D device");
         return;
     }
-    const std::string path = "/tmp/xfile_bench_model.x";
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(Model().data(), 1, Model().size(), f);
-        std::fclose(f);
-    }
+    const std::string path = kit::WriteScratchFile("model.x", Model().data(), Model().size());
     for (auto _ : state) {
         KeepNothing alloc;
         LPD3DXFRAME root = nullptr;
