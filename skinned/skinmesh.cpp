@@ -236,7 +236,9 @@ void SkinnedModel::SetAnimation(const char* strSetName, UINT maxLoops, bool smoo
 void SkinnedModel::CrossFadeTo(ID3DXAnimationSet* pAnimSet) {
     const UINT oldTrack = CurrentTrack;
     const UINT newTrack = oldTrack == 0 ? 1 : 0;
-    const double start = Time;
+    // Keys run on the controller's clock. The model's Time runs ahead of it once a loop
+    // limit has held the pose, and keys placed there would delay the fade by that long.
+    const double start = pAnimController->GetTime();
 
     pAnimController->SetTrackAnimationSet(newTrack, pAnimSet);
     pAnimController->UnkeyAllTrackEvents(oldTrack);

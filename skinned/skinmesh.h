@@ -108,7 +108,7 @@ private:
     HierarchyAllocator Allocator;
     IDirect3DDevice9* pDevice; // borrowed
     UINT CurrentTrack;         // track of the current set after a cross-fade
-    float Time;                // sum of elapsed times; start of cross-fade keys
+    float Time;                // sum of elapsed times while loaded
     UINT LoopCount;            // periods completed since the set was chosen
     float PeriodTime;          // time towards the next period
     double SetPeriod;          // period of the current set

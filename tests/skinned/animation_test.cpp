@@ -203,7 +203,7 @@ TEST_F(AnimationTest, UnknownNameKeepsThePreviousSetPlaying) {
     EXPECT_EQ(model.GetLoopCount(), 1u);
 }
 
-TEST_F(AnimationTest, SmoothChangesAlternateTracksAndCrossFadeFromTheModelClock) {
+TEST_F(AnimationTest, SmoothChangesAlternateTracksAndCrossFadeFromTheCurrentTime) {
     EXPECT_EQ(model.GetCurrentTrack(), 0u);
     model.SetAnimation("walk", 0, true);
     EXPECT_EQ(model.GetCurrentTrack(), 1u);
@@ -221,7 +221,7 @@ TEST_F(AnimationTest, SmoothChangesAlternateTracksAndCrossFadeFromTheModelClock)
     EXPECT_NEAR(Track(controller, 1).Weight, 1.0f, 1e-6f);
     EXPECT_NEAR(Track(controller, 1).Speed, 1.0f, 1e-6f);
 
-    // Keys start at the model's time (0.375 s), not at zero.
+    // Keys start at the current time (0.375 s), not at zero.
     model.SetAnimation("run", 0, true);
     EXPECT_EQ(model.GetCurrentTrack(), 0u);
     EXPECT_EQ(TrackSetName(controller, 0), "run");
@@ -238,4 +238,22 @@ TEST_F(AnimationTest, SmoothChangesAlternateTracksAndCrossFadeFromTheModelClock)
     EXPECT_FALSE(Track(controller, 0).Enable);
     EXPECT_TRUE(Track(controller, 1).Enable);
     EXPECT_NEAR(Track(controller, 1).Weight, 1.0f, 1e-6f);
+}
+
+TEST_F(AnimationTest, CrossFadeAfterAHeldPoseStartsAtOnce) {
+    // "walk" plays one period and holds; the model's clock keeps running meanwhile.
+    model.SetAnimation("walk", 1, true);
+    for (int frame = 0; frame < 10; ++frame)
+        model.Update(0.5f, Identity());
+    ASSERT_EQ(model.GetLoopCount(), 5u);
+    ASSERT_LT(controller->GetTime() + 3.0, double(model.GetTime()));
+
+    model.SetAnimation("run", 0, true);
+    EXPECT_EQ(model.GetCurrentTrack(), 0u);
+    model.Update(0.125f, Identity());
+    EXPECT_NEAR(Track(controller, 1).Weight, 0.5f, 1e-3f) << "the fade has not started";
+    EXPECT_GE(Track(controller, 0).Weight, 0.5f - 1e-3f);
+    model.Update(0.25f, Identity());
+    EXPECT_FALSE(Track(controller, 1).Enable);
+    EXPECT_NEAR(Track(controller, 0).Weight, 1.0f, 1e-6f);
 }
