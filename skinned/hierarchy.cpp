@@ -1,18 +1,17 @@
 // The loader's allocation callbacks: frames and mesh containers of the hero.
 #include "skinned/skinmesh.h"
 
-#include "core/zqmemory.h"
+#include "skinned/tracked_new.h"
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 HRESULT HierarchyAllocator::CopyName(LPCSTR Name, LPSTR* ppCopy) {
     *ppCopy = nullptr;
     if (!Name)
         return S_OK;
     const size_t length = std::strlen(Name);
-    LPSTR pCopy = TRACKED_NEW char[length + 1];
+    LPSTR pCopy = TRY_TRACKED_NEW_ARRAY(char, length + 1);
     if (!pCopy)
         return E_OUTOFMEMORY;
     std::memcpy(pCopy, Name, length + 1);
@@ -22,7 +21,7 @@ HRESULT HierarchyAllocator::CopyName(LPCSTR Name, LPSTR* ppCopy) {
 
 HRESULT HierarchyAllocator::CreateFrame(LPCSTR Name, LPD3DXFRAME* ppNewFrame) {
     *ppNewFrame = nullptr;
-    SkinFrame* pFrame = TRACKED_NEW SkinFrame();
+    SkinFrame* pFrame = TRY_TRACKED_NEW(SkinFrame);
     if (!pFrame)
         return E_OUTOFMEMORY;
     HRESULT hr = CopyName(Name, &pFrame->Name);
@@ -48,22 +47,23 @@ void HierarchyAllocator::CopyMaterials(IDirect3DDevice9* pd3dDevice, SkinMeshCon
         material = pMaterials[i];
         if (!material.pTextureFilename)
             continue;
-        const std::string strTexName = material.pTextureFilename;
+        // The loader's string lives until the callback returns; no copy is needed.
+        const char* const strTexName = material.pTextureFilename;
         material.pTextureFilename = nullptr;
 
         IDirect3DTexture9** ppTexture = &pContainer->ppMaterialTextures[i];
-        if (FAILED(D3DXCreateTextureFromFileA(pd3dDevice, strTexName.c_str(), ppTexture)) &&
-            FAILED(D3DXCreateTextureFromFileA(pd3dDevice, strTexName.c_str(), ppTexture))) {
+        if (FAILED(D3DXCreateTextureFromFileA(pd3dDevice, strTexName, ppTexture)) &&
+            FAILED(D3DXCreateTextureFromFileA(pd3dDevice, strTexName, ppTexture))) {
             *ppTexture = nullptr;
             char line[MAX_PATH + 64];
             std::snprintf(line, sizeof line, "SkinnedModel: texture \"%s\" not loaded\n",
-                          strTexName.c_str());
+                          strTexName);
             OutputDebugStringA(line);
         }
 
         // A name too long for the field is cut; a cut name never equals a marker name.
-        const size_t length = strTexName.size() < MAX_PATH ? strTexName.size() : MAX_PATH - 1;
-        std::memcpy(pContainer->TextureName, strTexName.data(), length);
+        const size_t length = strnlen(strTexName, MAX_PATH - 1);
+        std::memcpy(pContainer->TextureName, strTexName, length);
         pContainer->TextureName[length] = '\0';
     }
 }
@@ -75,7 +75,7 @@ HRESULT HierarchyAllocator::CopySkin(SkinMeshContainer* pContainer, LPD3DXSKININ
     pContainer->pBindPoseMesh->AddRef();
 
     const DWORD numBones = pSkinInfo->GetNumBones();
-    pContainer->pBoneOffsets = TRACKED_NEW D3DXMATRIX[numBones];
+    pContainer->pBoneOffsets = TRY_TRACKED_NEW_ARRAY(D3DXMATRIX, numBones);
     if (!pContainer->pBoneOffsets)
         return E_OUTOFMEMORY;
     for (DWORD i = 0; i < numBones; ++i) {
@@ -102,7 +102,7 @@ HRESULT HierarchyAllocator::CreateMeshContainer(LPCSTR Name, const D3DXMESHDATA*
     if (fvf == 0)
         return E_FAIL;
 
-    SkinMeshContainer* pContainer = TRACKED_NEW SkinMeshContainer();
+    SkinMeshContainer* pContainer = TRY_TRACKED_NEW(SkinMeshContainer);
     if (!pContainer)
         return E_OUTOFMEMORY;
 
@@ -127,10 +127,10 @@ HRESULT HierarchyAllocator::CreateMeshContainer(LPCSTR Name, const D3DXMESHDATA*
 
     if (SUCCEEDED(hr)) {
         pContainer->NumMaterials = NumMaterials > 1 ? NumMaterials : 1;
-        pContainer->pMaterials = TRACKED_NEW D3DXMATERIAL[pContainer->NumMaterials]();
+        pContainer->pMaterials = TRY_TRACKED_NEW_ARRAY(D3DXMATERIAL, pContainer->NumMaterials);
         pContainer->ppMaterialTextures =
-            TRACKED_NEW IDirect3DTexture9* [pContainer->NumMaterials]();
-        pContainer->pAdjacency = TRACKED_NEW DWORD[size_t(numFaces) * 3];
+            TRY_TRACKED_NEW_ARRAY(IDirect3DTexture9*, pContainer->NumMaterials);
+        pContainer->pAdjacency = TRY_TRACKED_NEW_ARRAY(DWORD, size_t(numFaces) * 3);
         if (!pContainer->pMaterials || !pContainer->ppMaterialTextures || !pContainer->pAdjacency)
             hr = E_OUTOFMEMORY;
     }

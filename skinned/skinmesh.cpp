@@ -1,7 +1,7 @@
 // The hero model: loading, bone binding, frame matrices and animation control.
 #include "skinned/skinmesh.h"
 
-#include "core/zqmemory.h"
+#include "skinned/tracked_new.h"
 
 #include <cstdio>
 #include <cstring>
@@ -86,7 +86,7 @@ HRESULT SkinnedModel::PrepareSkinnedMesh(IDirect3DDevice9* pd3dDevice,
 
     delete[] pContainer->pAttributeRanges;
     pContainer->NumAttributeRanges = 0;
-    pContainer->pAttributeRanges = TRACKED_NEW D3DXATTRIBUTERANGE[numRanges]();
+    pContainer->pAttributeRanges = TRY_TRACKED_NEW_ARRAY(D3DXATTRIBUTERANGE, numRanges);
     if (!pContainer->pAttributeRanges)
         return E_OUTOFMEMORY;
     pContainer->NumAttributeRanges = numRanges;
@@ -106,7 +106,7 @@ HRESULT SkinnedModel::PrepareSkinnedMesh(IDirect3DDevice9* pd3dDevice,
     // The shared array only grows; the count changes only together with the array.
     const DWORD numBones = pContainer->pSkinInfo->GetNumBones();
     if (SkinningMatrixCount < numBones) {
-        D3DXMATRIX* pMatrices = TRACKED_NEW D3DXMATRIX[numBones];
+        D3DXMATRIX* pMatrices = TRY_TRACKED_NEW_ARRAY(D3DXMATRIX, numBones);
         if (!pMatrices)
             return E_OUTOFMEMORY;
         delete[] pSkinningMatrices;
@@ -160,7 +160,7 @@ HRESULT SkinnedModel::BindMeshBones(SkinMeshContainer* pContainer) {
     if (!pContainer->pSkinInfo)
         return S_OK;
     const DWORD numBones = pContainer->pSkinInfo->GetNumBones();
-    D3DXMATRIX** ppMatrices = TRACKED_NEW D3DXMATRIX* [numBones]();
+    D3DXMATRIX** ppMatrices = TRY_TRACKED_NEW_ARRAY(D3DXMATRIX*, numBones);
     if (!ppMatrices)
         return E_OUTOFMEMORY;
     for (DWORD i = 0; i < numBones; ++i) {

@@ -7,7 +7,11 @@
 #include "platform/d3d9/testing.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace skintest;
 
@@ -395,4 +399,57 @@ TEST_F(HierarchyTest, LoadingAndDestroyingAModelLeavesNoBlockOfTheProgram) {
         model.Draw();
     }
     EXPECT_EQ(g_MemoryStats.LiveObjects, liveBefore);
+}
+
+namespace {
+
+// Caps the address space a little above what the process already maps, so that a new
+// mapping of more than the headroom is refused.
+void LimitAddressSpace(size_t headroomBytes) {
+    unsigned long pages = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (!statm || std::fscanf(statm, "%lu", &pages) != 1)
+        std::_Exit(3);
+    std::fclose(statm);
+    const rlim_t limit = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + headroomBytes;
+    const rlimit cap{limit, limit};
+    if (setrlimit(RLIMIT_AS, &cap) != 0)
+        std::_Exit(4);
+}
+
+} // namespace
+
+// A refused allocation must come back as E_OUTOFMEMORY with the record freed, not as an
+// exception that unwinds through the loader. Runs in a child whose address space is capped;
+// the name is larger than any heap the C library has reserved, so its copy needs a new
+// mapping.
+TEST_F(HierarchyTest, RefusedAllocationsFailTheCallbacksWithOutOfMemory) {
+    GTEST_FLAG_SET(death_test_style, "fast");
+    ID3DXMesh* pMesh = MakeQuadMesh(device, D3DFVF_XYZ | D3DFVF_NORMAL);
+    ASSERT_NE(pMesh, nullptr);
+    const std::string hugeName(size_t(80) << 20, 'n');
+    SkinnedModel model;
+    HierarchyAllocator allocator(&model);
+
+    EXPECT_EXIT(
+        {
+            const int32_t liveBefore = g_MemoryStats.LiveObjects;
+            LimitAddressSpace(size_t(16) << 20);
+            D3DXMESHDATA meshData{};
+            meshData.Type = D3DXMESHTYPE_MESH;
+            meshData.pMesh = pMesh;
+            D3DXMESHCONTAINER* pContainer = reinterpret_cast<D3DXMESHCONTAINER*>(1);
+            const HRESULT hrContainer = allocator.CreateMeshContainer(
+                hugeName.c_str(), &meshData, nullptr, nullptr, 0, nullptr, nullptr, &pContainer);
+            D3DXFRAME* pFrame = reinterpret_cast<D3DXFRAME*>(1);
+            const HRESULT hrFrame = allocator.CreateFrame(hugeName.c_str(), &pFrame);
+            const bool clean = hrContainer == E_OUTOFMEMORY && !pContainer &&
+                               hrFrame == E_OUTOFMEMORY && !pFrame && RefCount(pMesh) == 1 &&
+                               g_MemoryStats.LiveObjects == liveBefore;
+            std::fprintf(stderr, "container 0x%08X, frame 0x%08X, %s\n", unsigned(hrContainer),
+                         unsigned(hrFrame), clean ? "clean" : "left blocks or references");
+            std::_Exit(clean ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "clean");
+    pMesh->Release();
 }
