@@ -74,25 +74,23 @@ void SkinnedModel::Draw() {
 }
 
 void SkinnedModel::DrawFrameNormal(IDirect3DDevice9* pd3dDevice, D3DXFRAME* pFrame) {
-    for (D3DXMESHCONTAINER* pMeshContainer = pFrame->pMeshContainer; pMeshContainer;
-         pMeshContainer = pMeshContainer->pNextMeshContainer)
-        DrawContainerNormal(pd3dDevice, static_cast<SkinMeshContainer*>(pMeshContainer),
-                            static_cast<SkinFrame*>(pFrame));
-    if (pFrame->pFrameSibling)
-        DrawFrameNormal(pd3dDevice, pFrame->pFrameSibling);
-    if (pFrame->pFrameFirstChild)
-        DrawFrameNormal(pd3dDevice, pFrame->pFrameFirstChild);
+    WalkFrames(pFrame, [&](D3DXFRAME* pVisited) {
+        for (D3DXMESHCONTAINER* pMeshContainer = pVisited->pMeshContainer; pMeshContainer;
+             pMeshContainer = pMeshContainer->pNextMeshContainer)
+            DrawContainerNormal(pd3dDevice, static_cast<SkinMeshContainer*>(pMeshContainer),
+                                static_cast<SkinFrame*>(pVisited));
+        return true;
+    });
 }
 
 void SkinnedModel::DrawFrameHighlight(IDirect3DDevice9* pd3dDevice, D3DXFRAME* pFrame) {
-    for (D3DXMESHCONTAINER* pMeshContainer = pFrame->pMeshContainer; pMeshContainer;
-         pMeshContainer = pMeshContainer->pNextMeshContainer)
-        DrawContainerHighlight(pd3dDevice, static_cast<SkinMeshContainer*>(pMeshContainer),
-                               static_cast<SkinFrame*>(pFrame));
-    if (pFrame->pFrameSibling)
-        DrawFrameHighlight(pd3dDevice, pFrame->pFrameSibling);
-    if (pFrame->pFrameFirstChild)
-        DrawFrameHighlight(pd3dDevice, pFrame->pFrameFirstChild);
+    WalkFrames(pFrame, [&](D3DXFRAME* pVisited) {
+        for (D3DXMESHCONTAINER* pMeshContainer = pVisited->pMeshContainer; pMeshContainer;
+             pMeshContainer = pMeshContainer->pNextMeshContainer)
+            DrawContainerHighlight(pd3dDevice, static_cast<SkinMeshContainer*>(pMeshContainer),
+                                   static_cast<SkinFrame*>(pVisited));
+        return true;
+    });
 }
 
 void SkinnedModel::DrawContainerNormal(IDirect3DDevice9* pd3dDevice, SkinMeshContainer* pContainer,

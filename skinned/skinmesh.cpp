@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -131,27 +132,47 @@ HRESULT SkinnedModel::Load(const char* strFileName, IDirect3DDevice9* pd3dDevice
     pFrameRoot = pLoadedRoot;
     pAnimController = pLoadedController;
 
+    hr = ReserveFrameWalk();
+    if (FAILED(hr)) {
+        ReportLoadFailure(strFileName, "no memory to walk the frames", hr);
+        Unload();
+        return hr;
+    }
     hr = BindBoneMatrices(pFrameRoot);
     if (FAILED(hr))
         ReportLoadFailure(strFileName, "bones not bound, unbound skins are not drawn", hr);
     return hr;
 }
 
-HRESULT SkinnedModel::BindBoneMatrices(D3DXFRAME* pFrame) {
-    for (D3DXMESHCONTAINER* pMeshContainer = pFrame->pMeshContainer; pMeshContainer;
-         pMeshContainer = pMeshContainer->pNextMeshContainer) {
-        HRESULT hr = BindMeshBones(static_cast<SkinMeshContainer*>(pMeshContainer));
-        if (FAILED(hr))
-            return hr;
+namespace {
+
+UINT CountFrames(const D3DXFRAME* pFrame) {
+    UINT count = 0;
+    for (; pFrame; pFrame = pFrame->pFrameSibling)
+        count += 1 + CountFrames(pFrame->pFrameFirstChild); // recursion as deep as the nesting
+    return count;
+}
+
+} // namespace
+
+HRESULT SkinnedModel::ReserveFrameWalk() {
+    try {
+        PendingFrames.reserve(CountFrames(pFrameRoot));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
     }
-    if (pFrame->pFrameSibling) {
-        HRESULT hr = BindBoneMatrices(pFrame->pFrameSibling);
-        if (FAILED(hr))
-            return hr;
-    }
-    if (pFrame->pFrameFirstChild)
-        return BindBoneMatrices(pFrame->pFrameFirstChild);
     return S_OK;
+}
+
+HRESULT SkinnedModel::BindBoneMatrices(D3DXFRAME* pFrame) {
+    HRESULT hr = S_OK;
+    WalkFrames(pFrame, [&](D3DXFRAME* pVisited) {
+        for (D3DXMESHCONTAINER* pMeshContainer = pVisited->pMeshContainer;
+             pMeshContainer && SUCCEEDED(hr); pMeshContainer = pMeshContainer->pNextMeshContainer)
+            hr = BindMeshBones(static_cast<SkinMeshContainer*>(pMeshContainer));
+        return SUCCEEDED(hr);
+    });
+    return hr;
 }
 
 // The bone pointers are stored only when every bone has its frame: a container without
@@ -197,16 +218,19 @@ void SkinnedModel::Update(float elapsed, D3DXMATRIX matWorld) {
     ComputeCombinedMatrices(pFrameRoot, &matWorld);
 }
 
+// Siblings share the parent's matrix and the order of frames does not matter, so the
+// sibling chain is a loop and only nesting recurses.
 void SkinnedModel::ComputeCombinedMatrices(D3DXFRAME* pFrame, const D3DXMATRIX* pParentMatrix) {
-    SkinFrame* pSkinFrame = static_cast<SkinFrame*>(pFrame);
-    D3DXMatrixMultiply(&pSkinFrame->CombinedMatrix, &pSkinFrame->AdjustMatrix,
-                       &pSkinFrame->TransformationMatrix);
-    if (pParentMatrix)
-        D3DXMatrixMultiply(&pSkinFrame->CombinedMatrix, &pSkinFrame->CombinedMatrix, pParentMatrix);
-    if (pFrame->pFrameSibling)
-        ComputeCombinedMatrices(pFrame->pFrameSibling, pParentMatrix);
-    if (pFrame->pFrameFirstChild)
-        ComputeCombinedMatrices(pFrame->pFrameFirstChild, &pSkinFrame->CombinedMatrix);
+    for (; pFrame; pFrame = pFrame->pFrameSibling) {
+        SkinFrame* pSkinFrame = static_cast<SkinFrame*>(pFrame);
+        D3DXMatrixMultiply(&pSkinFrame->CombinedMatrix, &pSkinFrame->AdjustMatrix,
+                           &pSkinFrame->TransformationMatrix);
+        if (pParentMatrix)
+            D3DXMatrixMultiply(&pSkinFrame->CombinedMatrix, &pSkinFrame->CombinedMatrix,
+                               pParentMatrix);
+        if (pFrame->pFrameFirstChild)
+            ComputeCombinedMatrices(pFrame->pFrameFirstChild, &pSkinFrame->CombinedMatrix);
+    }
 }
 
 void SkinnedModel::SetAnimation(const char* strSetName, UINT maxLoops, bool smooth) {

@@ -5,6 +5,7 @@
 #include "platform/d3dx9.h"
 
 #include <string>
+#include <vector>
 
 class SkinnedModel;
 
@@ -89,6 +90,11 @@ private:
     static bool BonesBound(const SkinMeshContainer* pContainer);
 
     void Unload();
+    HRESULT ReserveFrameWalk();
+    // Visits pFrame, then the walk of its sibling, then the walk of its first child, until
+    // visit returns false. A stack instead of recursion: a file with a very long chain of
+    // sibling frames cannot exhaust the call stack.
+    template <typename Visit> bool WalkFrames(D3DXFRAME* pFrame, Visit visit);
     HRESULT BindBoneMatrices(D3DXFRAME* pFrame);
     HRESULT BindMeshBones(SkinMeshContainer* pContainer);
     void ComputeCombinedMatrices(D3DXFRAME* pFrame, const D3DXMATRIX* pParentMatrix);
@@ -114,4 +120,22 @@ private:
     double SetPeriod;          // period of the current set
     UINT MaxLoops;             // 0: no limit
     std::string CurrentSetName;
+    std::vector<D3DXFRAME*> PendingFrames; // walk stack, reserved at load: walks allocate nothing
 };
+
+template <typename Visit> bool SkinnedModel::WalkFrames(D3DXFRAME* pFrame, Visit visit) {
+    PendingFrames.clear();
+    PendingFrames.push_back(pFrame);
+    while (!PendingFrames.empty()) {
+        D3DXFRAME* pVisited = PendingFrames.back();
+        PendingFrames.pop_back();
+        if (!visit(pVisited))
+            return false;
+        // Each frame is pushed once, so the stack never holds more than the whole tree.
+        if (pVisited->pFrameFirstChild)
+            PendingFrames.push_back(pVisited->pFrameFirstChild);
+        if (pVisited->pFrameSibling)
+            PendingFrames.push_back(pVisited->pFrameSibling);
+    }
+    return true;
+}

@@ -3,6 +3,8 @@
 
 #include "platform/d3d9/testing.h"
 
+#include <pthread.h>
+
 using namespace skintest;
 
 namespace {
@@ -256,4 +258,61 @@ TEST_F(AnimationTest, CrossFadeAfterAHeldPoseStartsAtOnce) {
     model.Update(0.25f, Identity());
     EXPECT_FALSE(Track(controller, 1).Enable);
     EXPECT_NEAR(Track(controller, 0).Weight, 1.0f, 1e-6f);
+}
+
+namespace {
+
+// Runs work on a thread with a small stack, so that recursion per frame would overflow it.
+void RunOnSmallStack(void (*work)(void*), void* argument) {
+    struct Call {
+        void (*work)(void*);
+        void* argument;
+    } call{work, argument};
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, 256 * 1024);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(
+                  &thread, &attributes,
+                  [](void* p) -> void* {
+                      auto* c = static_cast<Call*>(p);
+                      c->work(c->argument);
+                      return nullptr;
+                  },
+                  &call),
+              0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+}
+
+} // namespace
+
+TEST_F(ModelTest, ALongChainOfSiblingFramesLoadsAnimatesAndDraws) {
+    // 50000 frames side by side under the root: bound, animated and walked by both draw
+    // passes without a call per frame on the stack. Frames only, as the thread has no GL.
+    constexpr int kSiblings = 50000;
+    std::string text = "xof 0303txt 0032\nFrame Root {\n";
+    for (int i = 0; i < kSiblings; ++i)
+        text += "Frame F" + std::to_string(i) + " {}\n";
+    text += "}\n";
+    WriteText(scratch / "siblings.X", text);
+
+    struct Outcome {
+        IDirect3DDevice9* device;
+        HRESULT hr = E_FAIL;
+        float lastX = 0.0f;
+    } outcome{device};
+    RunOnSmallStack(
+        [](void* p) {
+            auto* o = static_cast<Outcome*>(p);
+            SkinnedModel model;
+            o->hr = model.Load("siblings.X", o->device);
+            model.Update(0.1f, Translation(7, 0, 0));
+            model.Draw();
+            if (SkinFrame* pLast = FindFrame(model.GetFrameRoot(), "F49999"))
+                o->lastX = pLast->CombinedMatrix._41;
+        },
+        &outcome);
+    EXPECT_EQ(outcome.hr, S_OK);
+    EXPECT_EQ(outcome.lastX, 7.0f);
 }

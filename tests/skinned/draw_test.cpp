@@ -256,3 +256,32 @@ TEST_F(DrawTest, OrdinaryRigidAndSkinnedMeshesShowTheirTexture) {
     EXPECT_TRUE(PixelNear(Pixel(rgba, 3 * kWidth / 4, kHeight / 4), {0, 255, 0}, 4));
     EXPECT_TRUE(PixelNear(Pixel(rgba, 3 * kWidth / 4, 7 * kHeight / 8), {0, 0, 0}, 4));
 }
+
+TEST_F(DrawTest, FramesAreDrawnSiblingsFirstThenChildrenFromTheLastSibling) {
+    // Root { A { A1 } B }, one rigid quad each, told apart by their frames' x offsets.
+    XFrame root("Root");
+    root.meshes = {Quad("RootQuad", 0, 0, 1)};
+    XFrame a("A"), a1("A1"), b("B");
+    a.matrix = Translation(1, 0, 0);
+    a1.matrix = Translation(1, 0, 0);
+    b.matrix = Translation(3, 0, 0);
+    a.meshes = {Quad("AQuad", 0, 0, 1)};
+    a1.meshes = {Quad("A1Quad", 0, 0, 1)};
+    b.meshes = {Quad("BQuad", 0, 0, 1)};
+    a.children = {a1};
+    root.children = {a, b};
+    ASSERT_EQ(LoadX(model, FileOf(root)), S_OK);
+    model.Update(0.0f, Identity());
+
+    std::vector<std::string> worlds;
+    for (const std::string& call : TraceOfDraw())
+        if (call.rfind("SetTransform(256", 0) == 0)
+            worlds.push_back(call);
+    // Root, its children A and B, then A's child A1; the same in the highlight pass.
+    std::vector<std::string> expected;
+    for (int pass = 0; pass < 2; ++pass)
+        for (int x : {0, 1, 3, 2})
+            expected.push_back("SetTransform(256, {1 0 0 0 0 1 0 0 0 0 1 0 " + std::to_string(x) +
+                               " 0 0 1})");
+    EXPECT_EQ(worlds, expected);
+}

@@ -53,7 +53,7 @@ protected:
 
     SkinnedModel model;
     static inline std::filesystem::path dataDir;
-    static inline bool generated = false;
+    [[maybe_unused]] static inline bool generated = false;
 };
 
 bool IsLit(const std::vector<uint8_t>& rgba, size_t pixel) {
