@@ -202,24 +202,30 @@ PoolBlockHeader* SlotAt(uintptr_t chunk, uint32_t classSize, uint32_t index) {
                                               index * PoolAllocator::SlotStride(classSize));
 }
 
-// Fills whole 16-byte lines: the slot always has room up to RoundUp16(size) behind the data
-// (stride >= class size + 32), and 0xCC over the rear guard leaves it the guard word. A few
-// overlapping runs of vector stores cost no loop whose length the processor must guess.
+// Fills exactly `size` bytes; the caller then writes the free-list link over the first 8, so
+// smaller blocks need nothing. Overlapping stores from both ends, in runs of a length known
+// at compile time, cover any size without a loop whose trip count the processor must guess.
 void FillReleased(unsigned char* data, uint32_t size) {
+    if (size <= 8)
+        return;
 #if defined(__SSE2__)
+    if (size < 16) {
+        const uint64_t fill = 0x0101010101010101u * kFillByte;
+        std::memcpy(data + size - 8, &fill, sizeof fill);
+        return;
+    }
     const __m128i fill = _mm_set1_epi8(static_cast<char>(kFillByte));
-    const uint32_t end = (size + 15) & ~15u;
     auto fillRun = [&](uint32_t lines) {
         for (uint32_t k = 0; k < lines; ++k) {
-            _mm_store_si128(reinterpret_cast<__m128i*>(data + 16 * k), fill);
-            _mm_store_si128(reinterpret_cast<__m128i*>(data + end - 16 * (k + 1)), fill);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(data + 16 * k), fill);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(data + size - 16 * (k + 1)), fill);
         }
     };
-    if (end <= 32)
+    if (size <= 32)
         fillRun(1);
-    else if (end <= 64)
+    else if (size <= 64)
         fillRun(2);
-    else if (end <= 128)
+    else if (size <= 128)
         fillRun(4);
     else
         fillRun(8);
@@ -240,18 +246,10 @@ void SetNextFree(PoolBlockHeader* slot, PoolBlockHeader* next) {
 
 } // namespace
 
-void* PoolAllocator::Allocate(uint32_t size, const char* file, int line, BlockOwner owner) {
-    assert(size <= __max_bytes);
-    if (size > __max_bytes) // the index below would leave the list heads
-        return nullptr;
-    if (size == 0)
-        size = 1;
-    const uint32_t i = (size - 1) / 8;
-    if (!freeLists[i])
-        freeLists[i] = NewChunk(size);
+// The head slot of class i becomes a live block; the class has a free slot.
+void* PoolAllocator::TakeHead(uint32_t i, uint32_t size, const char* file, int line,
+                              BlockOwner owner) {
     PoolBlockHeader* h = freeLists[i];
-    if (!h)
-        return nullptr;
     h->file = file;
     h->line = line;
     h->size = size;
@@ -263,6 +261,25 @@ void* PoolAllocator::Allocate(uint32_t size, const char* file, int line, BlockOw
     unsigned char* data = SlotData(h);
     WriteGuard(data + size);
     return data;
+}
+
+void* PoolAllocator::Allocate(uint32_t size, const char* file, int line, BlockOwner owner) {
+    assert(size <= __max_bytes);
+    if (size > __max_bytes) // the index below would leave the list heads
+        return nullptr;
+    if (size == 0)
+        size = 1;
+    const uint32_t i = ClassIndex(size);
+    if (!freeLists[i])
+        freeLists[i] = NewChunk(size);
+    if (!freeLists[i])
+        return nullptr;
+    return TakeHead(i, size, file, line, owner);
+}
+
+void* PoolAllocator::TakeFreeSlot(uint32_t size, const char* file, int line) {
+    const uint32_t i = ClassIndex(size);
+    return freeLists[i] ? TakeHead(i, size, file, line, BlockOwner::Program) : nullptr;
 }
 
 [[gnu::cold, gnu::noinline]] PoolBlockHeader* PoolAllocator::NewChunk(uint32_t size) {
@@ -315,10 +332,23 @@ void PoolAllocator::Release(void* data) {
     const uint32_t s = h->size;
     FillReleased(bytes, s);
     CountOut(stats, h->allocId, s);
-    const uint32_t i = (s - 1) / 8;
+    const uint32_t i = ClassIndex(s);
     SetNextFree(h, freeLists[i]);
     freeLists[i] = h;
     h->allocId = kFreeSlotId;
+}
+
+[[gnu::flatten]] bool PoolAllocator::ReleaseIntact(void* data) {
+    auto* bytes = static_cast<unsigned char*>(data);
+    const auto* h = reinterpret_cast<const PoolBlockHeader*>(bytes - sizeof(PoolBlockHeader));
+    const uint32_t s = h->size;
+    // Serial IDs stay below the marks of free slots and of libraries' blocks.
+    if (s - 1 >= __max_bytes || h->allocId >= kLibraryThreadBlockId)
+        return false;
+    if (h->frontGuard != kGuardWord || ReadWord(bytes + s) != kGuardWord)
+        return false;
+    Release(data);
+    return true;
 }
 
 void PoolAllocator::ReportChunkLeaks(uintptr_t chunk, uint32_t leak_size) {
@@ -572,12 +602,13 @@ void Release(const ManagerSet& set, void* data) {
     }
 }
 
+// Cached per thread: -1 unknown, 1 the main thread, 0 any other.
+constinit thread_local signed char mainThread = -1;
+
 bool OnMainThread() {
-    // Cached per thread: -1 unknown, 1 the main thread, 0 any other.
-    static thread_local signed char mainThread = -1;
-    if (mainThread < 0)
+    if (mainThread < 0) [[unlikely]]
         mainThread = gettid() == getpid() ? 1 : 0;
-    return mainThread;
+    return mainThread > 0;
 }
 
 void ClosePool() {
@@ -696,7 +727,9 @@ void* Allocate(const ManagerSet& set, uint32_t size, const char* file, int line,
 
 } // namespace
 
-void* TrackedAlloc(std::size_t size, const char* file, int line) {
+namespace {
+
+[[gnu::noinline]] void* TrackedAllocSlow(std::size_t size, const char* file, int line) {
     EnsureTracker();
     if (size > LargeBlockList::kLargestSize) {
         MemTrace("Allocation of %zu bytes refused: too large to track\n", size);
@@ -721,6 +754,51 @@ void* TrackedAlloc(std::size_t size, const char* file, int line) {
     return data;
 }
 
+// The standard's loop for a failed operator new: ask the new-handler for memory until it
+// gives up by throwing.
+[[gnu::cold, gnu::noinline]] void* TrackedAllocSlowOrThrow(std::size_t size, const char* file,
+                                                           int line) {
+    for (;;) {
+        if (void* data = TrackedAllocSlow(size, file, line))
+            return data;
+        std::new_handler handler = std::get_new_handler();
+        if (!handler)
+            throw std::bad_alloc();
+        handler();
+    }
+}
+
+// The steady state of the program's thread, in which a block belongs to the program and
+// needs only its manager: the tracker is built, no release from another thread waits (and,
+// for an allocation, no library scope is open and the break ID is not next).
+bool OnProgramThreadAtRest() {
+    return trackerReady.load(std::memory_order_acquire) && mainThread > 0 &&
+           !remoteReleases.load(std::memory_order_relaxed);
+}
+
+// Nearly every call is a small block of the program: that path takes no lock and makes no
+// call. Null sends everything else, and a class without a free slot, the general way.
+inline void* AllocateAtRest(std::size_t size, const char* file, int line) {
+    if (size - 1 < PoolAllocator::__max_bytes && OnProgramThreadAtRest() && !fw::InLibraryScope() &&
+        static_cast<int64_t>(g_MemoryStats.NextAllocId) != BreakAllocId)
+        return mainSet.pool->TakeFreeSlot(static_cast<uint32_t>(size), file, line);
+    return nullptr;
+}
+
+} // namespace
+
+void* TrackedAlloc(std::size_t size, const char* file, int line) {
+    if (void* data = AllocateAtRest(size, file, line))
+        return data;
+    return TrackedAllocSlow(size, file, line);
+}
+
+void* TrackedAllocOrThrow(std::size_t size, const char* file, int line) {
+    if (void* data = AllocateAtRest(size, file, line))
+        return data;
+    return TrackedAllocSlowOrThrow(size, file, line);
+}
+
 namespace {
 
 // The release path of one kind of block (pooled or large), routed by the ID in its header.
@@ -742,13 +820,23 @@ void ReleaseBlock(void* pointer, const char* file, int line, Manager* ManagerSet
     }
 }
 
-} // namespace
-
-void TrackedFree(void* pointer, const char* file, int line) {
-    if (!pointer || !trackerReady.load(std::memory_order_acquire))
-        return; // null, or nothing was ever allocated here: not one of ours
+[[gnu::noinline]] void TrackedFreeSlow(void* pointer, const char* file, int line) {
+    if (!trackerReady.load(std::memory_order_acquire))
+        return; // nothing was ever allocated here: not one of ours
     if (SizeField(pointer) <= PoolAllocator::__max_bytes)
         ReleaseBlock<PoolAllocator, PoolBlockHeader>(pointer, file, line, &ManagerSet::pool);
     else
         ReleaseBlock<LargeBlockList, LargeBlockHeader>(pointer, file, line, &ManagerSet::large);
+}
+
+} // namespace
+
+// The program's own pooled blocks with intact guards, released on its thread: no lock, no
+// call. Everything else, damage reports included, goes the general way.
+void TrackedFree(void* pointer, const char* file, int line) {
+    if (!pointer)
+        return;
+    if (OnProgramThreadAtRest() && mainSet.pool->ReleaseIntact(pointer))
+        return;
+    TrackedFreeSlow(pointer, file, line);
 }

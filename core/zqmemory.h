@@ -20,6 +20,9 @@ void operator delete[](void* pointer, const char* file, int line) noexcept;
 // (after one diagnostic line) when the heap refuses or the size cannot be recorded.
 // file/line name the site (null and 0 when it gave none); a null pointer may be freed.
 void* TrackedAlloc(std::size_t size, const char* file, int line);
+// TrackedAlloc as operator new needs it: a failure asks the new-handler for memory and tries
+// again, until the handler gives up; std::bad_alloc when there is none.
+void* TrackedAllocOrThrow(std::size_t size, const char* file, int line);
 void TrackedFree(void* pointer, const char* file, int line);
 
 // The allocation ID at which TrackedAlloc stops in an attached debugger (SIGTRAP); -1

@@ -108,6 +108,7 @@ public:
     static constexpr uint32_t kChunkLead = 8;
 
     static uint32_t SlotStride(uint32_t classSize) { return (classSize + 28 + 15) & ~15u; }
+    static uint32_t ClassIndex(uint32_t size) { return (size - 1) / 8; } // size 1..256
 
     explicit PoolAllocator(MemoryStats& stats = g_MemoryStats) : stats(stats) {}
     PoolAllocator(const PoolAllocator&) = delete;
@@ -117,6 +118,11 @@ public:
     // size <= 256; returns the caller's bytes, or null when the heap refuses a chunk.
     void* Allocate(uint32_t size, const char* file, int line,
                    BlockOwner owner = BlockOwner::Program);
+    // The tracker's common cases, without a heap call or a report: a program block of 1 to
+    // 256 bytes from a class with a free slot (null when it has none), and the release of a
+    // live program block with intact guards (false, nothing done, for any other block).
+    void* TakeFreeSlot(uint32_t size, const char* file, int line);
+    bool ReleaseIntact(void* data);
     // data as returned by Allocate; file/line name the release site (null, 0: plain).
     void Free(void* data, const char* file, int line);
     // Free in two steps, for a block released on another thread: the checks and their
@@ -132,6 +138,7 @@ public:
     uint32_t ChunkSize(uint32_t index) const { return static_cast<uint32_t>(chunkSizes[index]); }
 
 private:
+    void* TakeHead(uint32_t i, uint32_t size, const char* file, int line, BlockOwner owner);
     PoolBlockHeader* NewChunk(uint32_t size);
     void ReportChunkLeaks(uintptr_t chunk, uint32_t leak_size);
     bool ChunkHasLiveSlots(uintptr_t chunk, uint32_t classSize) const;

@@ -1,4 +1,4 @@
-// The replaced global allocation operators: every form routes to TrackedAlloc/TrackedFree.
+// The replaced global allocation operators: every form routes to the tracker (zqmemory.h).
 // This file is linked as an object into every binary that links `core` (see CMakeLists).
 #include "core/zqmemory.h"
 
@@ -8,27 +8,9 @@
 
 namespace {
 
-// The standard's loop: ask the new-handler for memory until it gives up by throwing.
-[[gnu::cold, gnu::noinline]] void* RetryWithHandler(std::size_t size, const char* file, int line) {
-    for (;;) {
-        std::new_handler handler = std::get_new_handler();
-        if (!handler)
-            throw std::bad_alloc();
-        handler();
-        if (void* data = TrackedAlloc(size, file, line))
-            return data;
-    }
-}
-
-inline void* AllocateOrThrow(std::size_t size, const char* file, int line) {
-    if (void* data = TrackedAlloc(size, file, line)) [[likely]]
-        return data;
-    return RetryWithHandler(size, file, line);
-}
-
 void* AllocateOrNull(std::size_t size) noexcept {
     try {
-        return AllocateOrThrow(size, nullptr, 0);
+        return TrackedAllocOrThrow(size, nullptr, 0);
     } catch (...) {
         return nullptr;
     }
@@ -42,10 +24,10 @@ constexpr std::size_t kTrackedAlignment = __STDCPP_DEFAULT_NEW_ALIGNMENT__;
 void* AllocateAligned(std::size_t size, std::align_val_t align) {
     const auto alignment = static_cast<std::size_t>(align);
     if (alignment <= kTrackedAlignment)
-        return AllocateOrThrow(size, nullptr, 0);
+        return TrackedAllocOrThrow(size, nullptr, 0);
     if (size > SIZE_MAX - alignment)
         throw std::bad_alloc();
-    auto* block = static_cast<unsigned char*>(AllocateOrThrow(size + alignment, nullptr, 0));
+    auto* block = static_cast<unsigned char*>(TrackedAllocOrThrow(size + alignment, nullptr, 0));
     const auto address = reinterpret_cast<std::uintptr_t>(block);
     // At least 16 bytes in, as the block is 16-aligned: room for the stored address.
     auto* data = block + ((address + alignment) & ~(alignment - 1)) - address;
@@ -74,10 +56,10 @@ void ReleaseAligned(void* data, std::align_val_t align) noexcept {
 } // namespace
 
 void* operator new(std::size_t size) {
-    return AllocateOrThrow(size, nullptr, 0);
+    return TrackedAllocOrThrow(size, nullptr, 0);
 }
 void* operator new[](std::size_t size) {
-    return AllocateOrThrow(size, nullptr, 0);
+    return TrackedAllocOrThrow(size, nullptr, 0);
 }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     return AllocateOrNull(size);
@@ -86,10 +68,10 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     return AllocateOrNull(size);
 }
 void* operator new(std::size_t size, const char* file, int line) {
-    return AllocateOrThrow(size, file, line);
+    return TrackedAllocOrThrow(size, file, line);
 }
 void* operator new[](std::size_t size, const char* file, int line) {
-    return AllocateOrThrow(size, file, line);
+    return TrackedAllocOrThrow(size, file, line);
 }
 void* operator new(std::size_t size, std::align_val_t align) {
     return AllocateAligned(size, align);

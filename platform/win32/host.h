@@ -74,13 +74,20 @@ std::vector<IconImageInfo> DescribeIcon(HICON icon);
 
 // Marks the program's calls into SDL and GL on this thread: blocks allocated inside
 // a scope belong to the libraries, not to the program (see core/ memory report).
+// Inline, because the tracker asks on every allocation: a read of a thread-local counter,
+// with no guard function (constinit) and no call into another file.
+namespace detail {
+extern constinit thread_local int libraryScopeDepth; // scopes nest: SDL may call back into GL
+}
 class LibraryScope {
 public:
-    LibraryScope();
-    ~LibraryScope();
+    LibraryScope() { ++detail::libraryScopeDepth; }
+    ~LibraryScope() { --detail::libraryScopeDepth; }
     LibraryScope(const LibraryScope&) = delete;
     LibraryScope& operator=(const LibraryScope&) = delete;
 };
-bool InLibraryScope();
+inline bool InLibraryScope() {
+    return detail::libraryScopeDepth > 0;
+}
 
 } // namespace fw
