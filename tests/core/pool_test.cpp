@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 
@@ -107,6 +108,54 @@ TEST_F(PoolTest, ReleasedBytesAreFilledExceptTheFreeListLink) {
     for (int k = 8; k < 40; ++k)
         EXPECT_EQ(data[k], kFillByte) << k;
     EXPECT_TRUE(trace.All().empty());
+}
+
+TEST_F(PoolTest, ReleaseFillsEveryRequestedByteAndNothingBehindTheGuard) {
+    constexpr unsigned char kSlack = 0x5A;
+    for (uint32_t size = 1; size <= PoolAllocator::__max_bytes; ++size) {
+        auto* data = static_cast<unsigned char*>(pool.Allocate(size, nullptr, 0));
+        const uint32_t stride = PoolAllocator::SlotStride(RoundUp8(size));
+        unsigned char* slotEnd = data - sizeof(PoolBlockHeader) + stride;
+        std::memset(data, 0x11, size);
+        std::memset(data + size + 4, kSlack, slotEnd - (data + size + 4));
+        pool.Free(data, nullptr, 0);
+        // The first 8 bytes hold the free-list link, which may reach over a tiny block's guard.
+        for (uint32_t k = 8; k < size; ++k)
+            ASSERT_EQ(data[k], kFillByte) << "size " << size << ", byte " << k;
+        for (unsigned char* at = data + std::max(size + 4, 8u); at < slotEnd; ++at)
+            ASSERT_EQ(*at, kSlack) << "size " << size << ", byte " << at - data;
+        pool.Allocate(size, nullptr, 0); // keeps the next size off this slot
+    }
+    EXPECT_TRUE(trace.All().empty());
+}
+
+TEST_F(PoolTest, QuickPathsLeaveEveryUnusualBlockToTheFullOnes) {
+    EXPECT_EQ(pool.TakeFreeSlot(40, nullptr, 0), nullptr); // no chunk yet: none carved
+    EXPECT_EQ(pool.ChunkCount(), 0u);
+
+    auto* intact = static_cast<char*>(pool.Allocate(40, nullptr, 0));
+    auto* rear = static_cast<char*>(pool.Allocate(40, nullptr, 0));
+    auto* front = static_cast<char*>(pool.Allocate(40, nullptr, 0));
+    auto* library = static_cast<char*>(pool.Allocate(40, nullptr, 0, BlockOwner::Library));
+    rear[40] = 0;
+    front[-1] = 0;
+    for (char* data : {rear, front, library})
+        EXPECT_FALSE(pool.ReleaseIntact(data));
+    EXPECT_EQ(stats.LiveObjects, 3);
+    EXPECT_EQ(stats.LibraryObjects, 1);
+
+    EXPECT_TRUE(pool.ReleaseIntact(intact));
+    EXPECT_EQ(stats.LiveObjects, 2);
+    EXPECT_EQ(stats.LiveBytes, 80u);
+    EXPECT_FALSE(pool.ReleaseIntact(intact)); // already free: left to the refusal
+    EXPECT_EQ(pool.TakeFreeSlot(33, "a.cpp", 3), intact);
+    EXPECT_EQ(HeaderOf(intact)->size, 33u);
+    EXPECT_EQ(HeaderOf(intact)->line, 3);
+    EXPECT_EQ(WordAt(intact + 33), kGuardWord);
+    EXPECT_EQ(stats.LiveObjects, 3);
+    EXPECT_TRUE(trace.All().empty());
+    for (char* data : {intact, rear, front, library})
+        pool.Free(data, nullptr, 0);
 }
 
 TEST_F(PoolTest, TinyBlocksKeepTheFreeListIntact) {

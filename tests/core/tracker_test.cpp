@@ -212,6 +212,75 @@ TEST(GuardReport, GlobalReleaseReportsThroughASinkThatAllocates) {
                                        ") failed! Alloc ID : " + std::to_string(id)});
 }
 
+TEST(TrackedFree, DamagedAndRepeatedReleasesOfSmallBlocksAreReportedAndKeepTheListSound) {
+    CapturedTrace trace;
+    const MemoryStats before = g_MemoryStats;
+    auto* front = static_cast<char*>(TrackedAlloc(40, nullptr, 0));
+    const int id = static_cast<int>(reinterpret_cast<PoolBlockHeader*>(front - 24)->allocId);
+    front[-2] = 0;
+    const std::string address = Hex(front);
+    TrackedFree(front, nullptr, 0);
+    TrackedFree(front, nullptr, 0);
+    EXPECT_EQ(trace.Lines(), (std::vector<std::string>{
+                                 "Unkown position : Verify pointer(" + address +
+                                     ") failed!!! Alloc ID : " + std::to_string(id),
+                                 "Release of pointer(" + address + ") refused: not a live block"}));
+    EXPECT_EQ(g_MemoryStats.LiveObjects, before.LiveObjects);
+    EXPECT_EQ(g_MemoryStats.LiveBytes, before.LiveBytes);
+    void* first = TrackedAlloc(40, nullptr, 0);
+    void* second = TrackedAlloc(40, nullptr, 0);
+    EXPECT_EQ(first, front); // last released, first reused, and only once
+    EXPECT_NE(second, front);
+    TrackedFree(second, nullptr, 0);
+    TrackedFree(first, nullptr, 0);
+}
+
+TEST(BlockOwnership, SmallBlocksInALibraryScopeStayOutOfTheProgramsFigures) {
+    const MemoryStats before = g_MemoryStats;
+    void* inScope;
+    {
+        fw::LibraryScope outer;
+        fw::LibraryScope inner; // scopes nest
+        inScope = TrackedAlloc(24, nullptr, 0);
+    }
+    EXPECT_EQ(reinterpret_cast<PoolBlockHeader*>(static_cast<char*>(inScope) - 24)->allocId,
+              kLibraryBlockId);
+    EXPECT_EQ(g_MemoryStats.NextAllocId, before.NextAllocId);
+    EXPECT_EQ(g_MemoryStats.LiveObjects, before.LiveObjects);
+    EXPECT_EQ(g_MemoryStats.LibraryObjects - before.LibraryObjects, 1);
+    EXPECT_EQ(g_MemoryStats.LibraryBytes - before.LibraryBytes, 24u);
+    void* outside = TrackedAlloc(24, nullptr, 0); // the scope is closed again
+    EXPECT_EQ(g_MemoryStats.NextAllocId, before.NextAllocId + 1);
+    TrackedFree(inScope, nullptr, 0);
+    TrackedFree(outside, nullptr, 0);
+    EXPECT_EQ(g_MemoryStats.LibraryObjects, before.LibraryObjects);
+    EXPECT_EQ(g_MemoryStats.LibraryBytes, before.LibraryBytes);
+    EXPECT_EQ(g_MemoryStats.LiveObjects, before.LiveObjects);
+}
+
+int handlerCalls = 0;
+
+TEST(GlobalOperators, FailedNewAsksTheNewHandlerUntilItGivesUp) {
+    CapturedTrace trace;
+    volatile std::size_t huge = std::size_t{1} << 40;
+    const std::size_t absurd = huge;
+    handlerCalls = 0;
+    std::set_new_handler([] {
+        if (++handlerCalls == 3)
+            std::set_new_handler(nullptr);
+    });
+    EXPECT_THROW(static_cast<void>(::operator new(absurd)), std::bad_alloc);
+    EXPECT_EQ(handlerCalls, 3);
+    handlerCalls = 0;
+    std::set_new_handler([] {
+        ++handlerCalls;
+        throw std::bad_alloc();
+    });
+    EXPECT_EQ(::operator new[](absurd, std::nothrow), nullptr);
+    EXPECT_EQ(handlerCalls, 1);
+    std::set_new_handler(nullptr);
+}
+
 TEST(BreakAllocId, NamesTheAllocationWhenNoDebuggerIsAttached) {
     CapturedTrace trace;
     char expected[96];
