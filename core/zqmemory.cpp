@@ -330,25 +330,12 @@ void PoolAllocator::Release(void* data) {
     auto* bytes = static_cast<unsigned char*>(data);
     auto* h = reinterpret_cast<PoolBlockHeader*>(bytes - sizeof(PoolBlockHeader));
     const uint32_t s = h->size;
-    FillReleased(bytes, s);
     CountOut(stats, h->allocId, s);
+    FillReleased(bytes, s);
     const uint32_t i = ClassIndex(s);
     SetNextFree(h, freeLists[i]);
     freeLists[i] = h;
     h->allocId = kFreeSlotId;
-}
-
-[[gnu::flatten]] bool PoolAllocator::ReleaseIntact(void* data) {
-    auto* bytes = static_cast<unsigned char*>(data);
-    const auto* h = reinterpret_cast<const PoolBlockHeader*>(bytes - sizeof(PoolBlockHeader));
-    const uint32_t s = h->size;
-    // Serial IDs stay below the marks of free slots and of libraries' blocks.
-    if (s - 1 >= __max_bytes || h->allocId >= kLibraryThreadBlockId)
-        return false;
-    if (h->frontGuard != kGuardWord || ReadWord(bytes + s) != kGuardWord)
-        return false;
-    Release(data);
-    return true;
 }
 
 void PoolAllocator::ReportChunkLeaks(uintptr_t chunk, uint32_t leak_size) {
@@ -833,10 +820,11 @@ void ReleaseBlock(void* pointer, const char* file, int line, Manager* ManagerSet
 
 // The program's own pooled blocks with intact guards, released on its thread: no lock, no
 // call. Everything else, damage reports included, goes the general way.
-void TrackedFree(void* pointer, const char* file, int line) {
+[[gnu::flatten]] void TrackedFree(void* pointer, const char* file, int line) {
     if (!pointer)
         return;
-    if (OnProgramThreadAtRest() && mainSet.pool->ReleaseIntact(pointer))
-        return;
-    TrackedFreeSlow(pointer, file, line);
+    if (OnProgramThreadAtRest() && PoolAllocator::IsIntactProgramBlock(pointer))
+        mainSet.pool->Release(pointer);
+    else
+        TrackedFreeSlow(pointer, file, line);
 }

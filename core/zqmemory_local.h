@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 constexpr uint32_t kGuardWord = 0xCCCCCCCCu;
 constexpr unsigned char kFillByte = 0xCC;
@@ -118,11 +119,21 @@ public:
     // size <= 256; returns the caller's bytes, or null when the heap refuses a chunk.
     void* Allocate(uint32_t size, const char* file, int line,
                    BlockOwner owner = BlockOwner::Program);
-    // The tracker's common cases, without a heap call or a report: a program block of 1 to
-    // 256 bytes from a class with a free slot (null when it has none), and the release of a
-    // live program block with intact guards (false, nothing done, for any other block).
+    // The tracker's common cases, which need no heap call and no report: a program block of
+    // 1 to 256 bytes from a class with a free slot (null when it has none), and the test for
+    // a live program block with both guards intact, which Release may take without checks.
     void* TakeFreeSlot(uint32_t size, const char* file, int line);
-    bool ReleaseIntact(void* data);
+    static bool IsIntactProgramBlock(const void* data) {
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        const auto* h = reinterpret_cast<const PoolBlockHeader*>(bytes - sizeof(PoolBlockHeader));
+        const uint32_t s = h->size;
+        // Serial IDs stay below the marks of free slots and of libraries' blocks.
+        if (s - 1 >= __max_bytes || h->allocId >= kLibraryThreadBlockId)
+            return false;
+        uint32_t rearGuard;
+        std::memcpy(&rearGuard, bytes + s, sizeof rearGuard);
+        return h->frontGuard == kGuardWord && rearGuard == kGuardWord;
+    }
     // data as returned by Allocate; file/line name the release site (null, 0: plain).
     void Free(void* data, const char* file, int line);
     // Free in two steps, for a block released on another thread: the checks and their

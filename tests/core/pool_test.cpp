@@ -140,14 +140,13 @@ TEST_F(PoolTest, QuickPathsLeaveEveryUnusualBlockToTheFullOnes) {
     rear[40] = 0;
     front[-1] = 0;
     for (char* data : {rear, front, library})
-        EXPECT_FALSE(pool.ReleaseIntact(data));
-    EXPECT_EQ(stats.LiveObjects, 3);
-    EXPECT_EQ(stats.LibraryObjects, 1);
-
-    EXPECT_TRUE(pool.ReleaseIntact(intact));
+        EXPECT_FALSE(PoolAllocator::IsIntactProgramBlock(data));
+    EXPECT_TRUE(PoolAllocator::IsIntactProgramBlock(intact));
+    pool.Release(intact);
+    EXPECT_FALSE(PoolAllocator::IsIntactProgramBlock(intact)); // free: left to the refusal
     EXPECT_EQ(stats.LiveObjects, 2);
     EXPECT_EQ(stats.LiveBytes, 80u);
-    EXPECT_FALSE(pool.ReleaseIntact(intact)); // already free: left to the refusal
+    EXPECT_EQ(stats.LibraryObjects, 1);
     EXPECT_EQ(pool.TakeFreeSlot(33, "a.cpp", 3), intact);
     EXPECT_EQ(HeaderOf(intact)->size, 33u);
     EXPECT_EQ(HeaderOf(intact)->line, 3);
