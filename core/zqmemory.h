@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 
 // Allocation with the source position of the site; released with plain delete / delete[].
 void* operator new(std::size_t size, const char* file, int line);
@@ -15,6 +16,29 @@ void operator delete[](void* pointer, const char* file, int line) noexcept;
 
 // Use as `TRACKED_NEW GameApp()` or `TRACKED_NEW char[n]`.
 #define TRACKED_NEW new (__FILE__, __LINE__)
+
+// The same forms for code that answers a refusal with an error code instead of an exception
+// (a loader callback returning E_OUTOFMEMORY): null when the heap refuses. Objects and array
+// elements are value-initialised.
+#define TRY_TRACKED_NEW(T) TryTrackedNew<T>(__FILE__, __LINE__)
+#define TRY_TRACKED_NEW_ARRAY(T, count) TryTrackedNewArray<T>((count), __FILE__, __LINE__)
+
+template <typename T> T* TryTrackedNew(const char* file, int line) noexcept {
+    try {
+        return new (file, line) T();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+template <typename T>
+T* TryTrackedNewArray(std::size_t count, const char* file, int line) noexcept {
+    try {
+        return new (file, line) T[count]();
+    } catch (const std::bad_alloc&) { // std::bad_array_new_length included
+        return nullptr;
+    }
+}
 
 // The entry points behind every form of the global operators. TrackedAlloc returns null
 // (after one diagnostic line) when the heap refuses or the size cannot be recorded.

@@ -1,7 +1,7 @@
 // The loader's allocation callbacks: frames and mesh containers of the hero.
 #include "skinned/skinmesh.h"
 
-#include "skinned/tracked_new.h"
+#include "core/zqmemory.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,7 +1,7 @@
 // The hero model: loading, bone binding, frame matrices and animation control.
 #include "skinned/skinmesh.h"
 
-#include "skinned/tracked_new.h"
+#include "core/zqmemory.h"
 
 #include <cstdio>
 #include <cstring>
