@@ -3,50 +3,22 @@
 #include "skinned/skinmesh.h"
 
 #include "platform/d3d9/testing.h"
+#include "tests/kit/kit.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
 constexpr int kWidth = 800;
 constexpr int kHeight = 600;
 
-IDirect3DDevice9* CreateDevice() {
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.lpszClassName = "SkinnedBench";
-    RegisterClassExA(&wc);
-    HWND hwnd = CreateWindowExA(0, "SkinnedBench", "bench", WS_OVERLAPPEDWINDOW, 0, 0, kWidth,
-                                kHeight, nullptr, nullptr, nullptr, nullptr);
-    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-    if (!hwnd || !d3d)
-        return nullptr;
-    D3DPRESENT_PARAMETERS pp{};
-    pp.BackBufferWidth = kWidth;
-    pp.BackBufferHeight = kHeight;
-    pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    pp.Windowed = TRUE;
-    pp.EnableAutoDepthStencil = TRUE;
-    pp.AutoDepthStencilFormat = D3DFMT_D24S8;
-    pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-    IDirect3DDevice9* device = nullptr;
-    d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, hwnd, D3DCREATE_SOFTWARE_VERTEXPROCESSING,
-                      &pp, &device);
-    return device;
-}
-
 // The generated data set in a scratch folder that becomes the working directory.
 bool PrepareData() {
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("skinned-bench-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
+    const std::filesystem::path dir = kit::ScratchPath("data");
     const std::string command =
         std::string("\"") + FERROWALK_ASSETGEN + "\" \"" + dir.string() + "\" > /dev/null";
     if (std::system(command.c_str()) != 0)
@@ -56,13 +28,12 @@ bool PrepareData() {
 }
 
 struct Scene {
-    IDirect3DDevice9* device = nullptr;
+    kit::OffscreenDevice offscreen{"bench", kWidth, kHeight, D3DFMT_D24S8};
+    IDirect3DDevice9* device = offscreen.device;
     SkinnedModel hero;
     bool ready = false;
 
     Scene() {
-        setenv("SDL_VIDEODRIVER", "offscreen", 0);
-        device = CreateDevice();
         ready = device && PrepareData() && SUCCEEDED(hero.Load("model/hero.X", device));
         if (!ready)
             return;

@@ -1,5 +1,7 @@
 #include "testkit.h"
 
+#include "tests/kit/kit.h"
+
 #include "platform/d3d9/testing.h"
 
 #include <atomic>
@@ -256,47 +258,15 @@ D3DXVECTOR3 VertexPosition(ID3DXMesh* pMesh, DWORD vertex) {
 }
 
 IDirect3DDevice9* SharedDevice() {
-    static IDirect3DDevice9* device = [] {
-        WNDCLASSEXA wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = "SkinnedModelTests";
-        RegisterClassExA(&wc);
-        HWND hwnd = CreateWindowExA(0, "SkinnedModelTests", "tests", WS_OVERLAPPEDWINDOW, 0, 0,
-                                    ModelTest::kWidth, ModelTest::kHeight, nullptr, nullptr,
-                                    nullptr, nullptr);
-        IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        IDirect3DDevice9* created = nullptr;
-        if (hwnd && d3d) {
-            D3DPRESENT_PARAMETERS pp{};
-            pp.BackBufferWidth = ModelTest::kWidth;
-            pp.BackBufferHeight = ModelTest::kHeight;
-            pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-            pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-            pp.Windowed = TRUE;
-            pp.EnableAutoDepthStencil = TRUE;
-            pp.AutoDepthStencilFormat = D3DFMT_D24S8;
-            pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-            d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, hwnd,
-                              D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &created);
-        }
-        return created;
-    }();
-    return device;
+    static kit::OffscreenDevice shared("tests", ModelTest::kWidth, ModelTest::kHeight,
+                                       D3DFMT_D24S8);
+    return shared.device;
 }
 
 void ModelTest::SetUp() {
     device = SharedDevice();
     ASSERT_NE(device, nullptr) << "no Direct3D device";
-    D3DPRESENT_PARAMETERS pp{};
-    pp.BackBufferWidth = kWidth;
-    pp.BackBufferHeight = kHeight;
-    pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    pp.Windowed = TRUE;
-    pp.EnableAutoDepthStencil = TRUE;
-    pp.AutoDepthStencilFormat = D3DFMT_D24S8;
-    pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
+    D3DPRESENT_PARAMETERS pp = kit::WindowedParams(kWidth, kHeight, D3DFMT_D24S8);
     ASSERT_EQ(device->Reset(&pp), D3D_OK);
 
     static std::atomic<int> counter{0};
