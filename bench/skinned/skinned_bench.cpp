@@ -7,7 +7,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -18,10 +17,8 @@ constexpr int kHeight = 600;
 
 // The generated data set in a scratch folder that becomes the working directory.
 bool PrepareData() {
-    const std::filesystem::path dir = kit::ScratchPath("data");
-    const std::string command =
-        std::string("\"") + FERROWALK_ASSETGEN + "\" \"" + dir.string() + "\" > /dev/null";
-    if (std::system(command.c_str()) != 0)
+    const std::filesystem::path dir = kit::GenerateDataSet(FERROWALK_ASSETGEN, "data");
+    if (dir.empty())
         return false;
     std::filesystem::current_path(dir);
     return true;

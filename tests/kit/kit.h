@@ -54,4 +54,8 @@ std::filesystem::path ScratchPath(const std::string& name);
 // written.
 std::string WriteScratchFile(const std::string& name, const void* data, size_t size);
 
+// Runs the data-set generator at assetgen into ScratchPath(name); the folder, or an empty
+// path when the generator failed.
+std::filesystem::path GenerateDataSet(const char* assetgen, const std::string& name);
+
 } // namespace kit

@@ -3,6 +3,7 @@
 #include "kit.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <system_error>
 #include <unistd.h>
 
@@ -42,6 +43,13 @@ std::string WriteScratchFile(const std::string& name, const void* data, size_t s
         return {};
     const bool written = std::fwrite(data, 1, size, file) == size;
     return std::fclose(file) == 0 && written ? path : std::string();
+}
+
+fs::path GenerateDataSet(const char* assetgen, const std::string& name) {
+    const fs::path dir = ScratchPath(name);
+    const std::string command =
+        std::string("\"") + assetgen + "\" \"" + dir.string() + "\" > /dev/null";
+    return std::system(command.c_str()) == 0 ? dir : fs::path();
 }
 
 } // namespace kit

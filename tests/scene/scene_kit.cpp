@@ -22,10 +22,7 @@ int Run(const std::string& command) {
 const fs::path& DefaultDataSet() {
     static const fs::path dir = []() -> fs::path {
 #ifdef FERROWALK_ASSETGEN
-        fs::path out = kit::ScratchPath("default");
-        std::string command =
-            std::string("\"") + FERROWALK_ASSETGEN + "\" \"" + out.string() + "\" > /dev/null";
-        return Run(command) == 0 ? out : fs::path();
+        return kit::GenerateDataSet(FERROWALK_ASSETGEN, "default");
 #else
         return fs::path();
 #endif

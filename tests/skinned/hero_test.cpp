@@ -1,8 +1,7 @@
 // The default hero from the generated data set: loads whole, plays "skill1" and shows.
 #include "testkit.h"
 
-#include <cstdlib>
-#include <unistd.h>
+#include "tests/kit/kit.h"
 
 using namespace skintest;
 
@@ -13,11 +12,8 @@ protected:
     // The data set is generated once for all tests of the suite.
     static void SetUpTestSuite() {
 #ifdef FERROWALK_ASSETGEN
-        dataDir =
-            std::filesystem::temp_directory_path() / ("skinned-hero-" + std::to_string(getpid()));
-        const std::string command =
-            std::string("\"") + FERROWALK_ASSETGEN + "\" \"" + dataDir.string() + "\" > /dev/null";
-        generated = std::system(command.c_str()) == 0;
+        dataDir = kit::GenerateDataSet(FERROWALK_ASSETGEN, "hero");
+        generated = !dataDir.empty();
 #endif
     }
     static void TearDownTestSuite() {
