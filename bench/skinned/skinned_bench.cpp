@@ -1,5 +1,6 @@
 // Per-frame CPU cost of the default hero: animation update, skinning and both draw walks
-// with their GL submission. Rasterisation is left out (Present runs untimed).
+// with their GL submission. Rasterisation is left out (Present runs untimed). A companion
+// benchmark prices the same number of triangles drawn plainly: the driver's own floor.
 #include "skinned/skinmesh.h"
 
 #include "platform/d3d9/testing.h"
@@ -7,8 +8,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -83,6 +87,103 @@ void BM_HeroUpdateAndDraw(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_HeroUpdateAndDraw)->Unit(benchmark::kMillisecond);
+
+// Triangles the hero submits in one frame, both walks, read from the device's call trace.
+UINT HeroTrianglesPerFrame(Scene& scene) {
+    D3DXMATRIX world;
+    D3DXMatrixIdentity(&world);
+    scene.hero.Update(1.0f / 60.0f, world);
+    fw::d3d9test::EnableCallTrace(scene.device, true);
+    scene.device->BeginScene();
+    scene.hero.Draw();
+    scene.device->EndScene();
+    UINT triangles = 0;
+    for (const fw::d3d9test::TracedCall& call : fw::d3d9test::GetCallTrace(scene.device)) {
+        if (call.name != "DrawIndexedPrimitive")
+            continue;
+        // The primitive count is the last argument.
+        triangles +=
+            UINT(std::strtoul(call.args.substr(call.args.rfind(',') + 1).c_str(), nullptr, 10));
+    }
+    fw::d3d9test::EnableCallTrace(scene.device, false);
+    scene.device->Present(nullptr, nullptr, nullptr, nullptr);
+    return triangles;
+}
+
+// The driver's own price for that many triangles: one draw of a plain screen-space grid of
+// small triangles, untextured, with no state changes. No way of drawing the hero can cost
+// less than this on the same driver (on Mesa llvmpipe, triangle setup and binning run on
+// the calling thread).
+void BM_HeroTrianglesAlone(benchmark::State& state) {
+    Scene& scene = TheScene();
+    if (!scene.ready) {
+        state.SkipWithError("no device or no default hero");
+        return;
+    }
+    const UINT triangles = HeroTrianglesPerFrame(scene);
+    struct Vertex {
+        float x, y, z, rhw;
+        D3DCOLOR colour;
+    };
+    const UINT cells = 64; // 8192 triangles at most, 4 pixels a cell
+    std::vector<Vertex> vertices;
+    for (UINT j = 0; j <= cells; ++j)
+        for (UINT i = 0; i <= cells; ++i)
+            vertices.push_back({272.0f + 4.0f * i, 172.0f + 4.0f * j, 0.5f, 1.0f, 0xffc0c0c0});
+    std::vector<uint16_t> indices;
+    for (UINT j = 0; j < cells; ++j)
+        for (UINT i = 0; i < cells; ++i) {
+            const uint16_t a = uint16_t(j * (cells + 1) + i), b = uint16_t(a + cells + 1);
+            indices.insert(indices.end(),
+                           {a, uint16_t(a + 1), b, uint16_t(a + 1), uint16_t(b + 1), b});
+        }
+    if (triangles == 0 || triangles > indices.size() / 3) {
+        state.SkipWithError("the hero's triangle count does not fit the grid");
+        return;
+    }
+    IDirect3DDevice9* device = scene.device;
+    const DWORD fvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE;
+    IDirect3DVertexBuffer9* rawVb = nullptr;
+    IDirect3DIndexBuffer9* rawIb = nullptr;
+    device->CreateVertexBuffer(UINT(vertices.size() * sizeof(Vertex)), D3DUSAGE_WRITEONLY, fvf,
+                               D3DPOOL_MANAGED, &rawVb, nullptr);
+    device->CreateIndexBuffer(UINT(indices.size() * 2), D3DUSAGE_WRITEONLY, D3DFMT_INDEX16,
+                              D3DPOOL_MANAGED, &rawIb, nullptr);
+    kit::Ref<IDirect3DVertexBuffer9> vb(rawVb);
+    kit::Ref<IDirect3DIndexBuffer9> ib(rawIb);
+    if (!vb || !ib) {
+        state.SkipWithError("no buffers");
+        return;
+    }
+    void* data = nullptr;
+    vb->Lock(0, 0, &data, 0);
+    std::memcpy(data, vertices.data(), vertices.size() * sizeof(Vertex));
+    vb->Unlock();
+    ib->Lock(0, 0, &data, 0);
+    std::memcpy(data, indices.data(), indices.size() * 2);
+    ib->Unlock();
+    device->SetTexture(0, nullptr);
+    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+    device->SetFVF(fvf);
+    device->SetStreamSource(0, vb.get(), 0, sizeof(Vertex));
+    device->SetIndices(ib.get());
+    for (auto _ : state) {
+        device->BeginScene();
+        device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, UINT(vertices.size()), 0, triangles);
+        device->EndScene();
+        state.PauseTiming();
+        device->Present(nullptr, nullptr, nullptr, nullptr);
+        state.ResumeTiming();
+    }
+    device->SetStreamSource(0, nullptr, 0, 0);
+    device->SetIndices(nullptr);
+    state.counters["triangles"] = triangles;
+    state.counters["per_triangle"] =
+        benchmark::Counter(double(triangles) * double(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_HeroTrianglesAlone)->Unit(benchmark::kMillisecond);
 
 // The same frame on a lost device, which discards draws: the model's own work (update,
 // skinning, state and subset calls) without the GL driver. Runs last: the loss stays.
