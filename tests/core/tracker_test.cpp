@@ -300,12 +300,17 @@ namespace {
 TEST(BlockOwnership, ForkWhileOtherThreadsAllocateLeavesTheChildWorking) {
     std::atomic<bool> stop{false};
     std::thread busy([&] {
-        while (!stop.load())
+        for (unsigned n = 1; !stop.load(); ++n) {
             TrackedFree(TrackedAlloc(64, nullptr, 0), nullptr, 0);
+            // Now and then between holds, so that schedulers which run one thread at a time
+            // (valgrind) still let the forking thread in.
+            if (n % 256 == 0)
+                std::this_thread::yield();
+        }
     });
     // Several forks: each lands inside the busy thread's hold of the lock now and then.
     bool childrenWorked = true;
-    for (int attempt = 0; attempt < 8; ++attempt) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
         const pid_t child = fork();
         if (child == 0) {
             alarm(5); // a lock left held would hang here: fail instead
