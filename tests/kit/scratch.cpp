@@ -41,7 +41,7 @@ std::string WriteScratchFile(const std::string& name, const void* data, size_t s
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
         return {};
-    const bool written = std::fwrite(data, 1, size, file) == size;
+    const bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
     return std::fclose(file) == 0 && written ? path : std::string();
 }
 
