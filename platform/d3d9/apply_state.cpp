@@ -91,7 +91,8 @@ void DeviceCore::ApplyDepthStencil() {
         glDisable(GL_DEPTH_TEST);
     glDepthMask(r[D3DRS_ZWRITEENABLE] ? GL_TRUE : GL_FALSE);
     glDepthFunc(DecodeCompare(r[D3DRS_ZFUNC]));
-    if (r[D3DRS_STENCILENABLE])
+    // Without a stencil in the device's format the test passes, whatever GL's buffer holds.
+    if (r[D3DRS_STENCILENABLE] && HasStencil())
         glEnable(GL_STENCIL_TEST);
     else
         glDisable(GL_STENCIL_TEST);
@@ -287,7 +288,7 @@ bool DeviceCore::PrepareTexture(IDirect3DTexture9* texture, DWORD sampler) {
             if (!level.dirty)
                 continue;
             GLsizei w = GLsizei(level.width), h = GLsizei(level.height);
-            if (info.compressed && gl.s3tc) {
+            if (info.compressed && gl.s3tc && compressedTextures) {
                 gl.CompressedTexImage2D(GL_TEXTURE_2D, GLint(i), info.glInternal, w, h, 0,
                                         GLsizei(level.bytes.size()), level.bytes.data());
             } else if (info.compressed) {

@@ -109,24 +109,30 @@ void SetSamplerDefaults(std::array<DWORD, kSamplerStates>& s) {
     s[D3DSAMP_MAXANISOTROPY] = 1;
 }
 
-// Uploads the changed bytes of a buffer; false when GL cannot hold it.
-bool UploadBuffer(BufferData& buffer, GLenum target) {
+// Uploads the changed bytes of a buffer; false when GL cannot hold it. A buffer that draws of
+// this frame or the last may still read is given new storage with all its bytes rather than
+// changed in place, which a driver that queues draws would have to wait for.
+bool UploadBuffer(BufferData& buffer, GLenum target, unsigned frame) {
     const GlFunctions& gl = Gl();
     if (!buffer.glBuffer)
         gl.GenBuffers(1, &buffer.glBuffer);
     gl.BindBuffer(target, buffer.glBuffer);
-    if (!buffer.glAllocated) {
+    bool changed = buffer.dirtyEnd > buffer.dirtyBegin;
+    bool inFlight = buffer.drawnInFrame + 1 >= frame && buffer.glAllocated;
+    bool whole = buffer.dirtyBegin == 0 && buffer.dirtyEnd == buffer.bytes.size();
+    if (!buffer.glAllocated || (changed && (inFlight || whole))) {
         GLenum hint = (buffer.usage & D3DUSAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW;
         gl.BufferData(target, GLsizeiptr(buffer.bytes.size()), buffer.bytes.data(), hint);
         if (glGetError() == GL_OUT_OF_MEMORY)
             return false;
         buffer.glAllocated = true;
-    } else if (buffer.dirtyEnd > buffer.dirtyBegin) {
+    } else if (changed) {
         gl.BufferSubData(target, GLintptr(buffer.dirtyBegin),
                          GLsizeiptr(buffer.dirtyEnd - buffer.dirtyBegin),
                          buffer.bytes.data() + buffer.dirtyBegin);
     }
     buffer.dirtyBegin = buffer.dirtyEnd = 0;
+    buffer.drawnInFrame = frame;
     return true;
 }
 
@@ -214,6 +220,7 @@ DeviceCore::DeviceCore(IDirect3D9* d3d, HWND window, SDL_Window* sdlWindow, void
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, white);
     glBindTexture(GL_TEXTURE_2D, 0);
+    ChooseDriverUse();
     CreateBackBuffer();
     ResetState();
     SDL_GL_SetSwapInterval(params.PresentationInterval == D3DPRESENT_INTERVAL_IMMEDIATE ? 0 : 1);
@@ -234,11 +241,48 @@ DeviceCore::~DeviceCore() {
     d3d->Release();
 }
 
+void DeviceCore::ChooseDriverUse() {
+    // A software rasteriser decodes a compressed block at every texel fetch.
+    compressedTextures =
+        EnvironmentSwitch("FERROWALK_GL_COMPRESSED_TEXTURES").value_or(!SoftwareRasteriser());
+    // Where nothing shows the window (SDL's offscreen driver), the back buffer is an offscreen
+    // one that Present never copies. Forced either way, the window's framebuffer or an
+    // offscreen one copied to it at Present, as on a display.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    bool screenless =
+        driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
+    std::optional<bool> forced = EnvironmentSwitch("FERROWALK_GL_WINDOW_BACK_BUFFER");
+    windowBackBuffer = forced.value_or(!screenless);
+    copyToWindow = forced.has_value() || !screenless;
+    if (Gl().framebuffers)
+        Gl().BindFramebuffer(GL_FRAMEBUFFER, 0);
+    glGetIntegerv(GL_ALPHA_BITS, &windowAlphaBits);
+    glGetIntegerv(GL_DEPTH_BITS, &windowDepthBits);
+    glGetIntegerv(GL_STENCIL_BITS, &windowStencilBits);
+}
+
+bool DeviceCore::DrawsIntoWindow() {
+    // Only where it shows what the offscreen one would: a window of the same size, nothing
+    // kept between frames, no alpha channel that X8R8G8B8 lacks, depth and stencil as deep.
+    const D3DPRESENT_PARAMETERS& p = params;
+    if (!windowBackBuffer || !p.Windowed || p.SwapEffect != D3DSWAPEFFECT_DISCARD ||
+        p.BackBufferFormat != D3DFMT_X8R8G8B8 || windowAlphaBits != 0)
+        return false;
+    if (p.EnableAutoDepthStencil &&
+        (windowDepthBits < 24 || (HasStencil() && windowStencilBits < 8)))
+        return false;
+    int w = 0, h = 0;
+    SDL_GL_GetDrawableSize(sdlWindow, &w, &h);
+    return UINT(w) == p.BackBufferWidth && UINT(h) == p.BackBufferHeight;
+}
+
 void DeviceCore::CreateBackBuffer() {
     const GlFunctions& gl = Gl();
     LibraryScope scope;
     MakeCurrent();
     DestroyBackBuffer();
+    if (DrawsIntoWindow())
+        return;
     if (!gl.framebuffers) {
         WarnOnce("no framebuffer objects: the back buffer is the window's own");
         return;
@@ -254,10 +298,10 @@ void DeviceCore::CreateBackBuffer() {
     gl.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colorBuffer);
     if (params.EnableAutoDepthStencil) {
         D3DFORMAT format = params.AutoDepthStencilFormat;
+        // 16-bit depth is held in 24 bits, as in a window's framebuffer: the picture is the
+        // same whichever of the two is the back buffer.
         bool stencil = format == D3DFMT_D24S8;
-        GLenum internal = stencil                  ? GL_DEPTH24_STENCIL8
-                          : format == D3DFMT_D24X8 ? GL_DEPTH_COMPONENT24
-                                                   : GL_DEPTH_COMPONENT16;
+        GLenum internal = stencil ? GL_DEPTH24_STENCIL8 : GL_DEPTH_COMPONENT24;
         gl.GenRenderbuffers(1, &depthBuffer);
         gl.BindRenderbuffer(GL_RENDERBUFFER, depthBuffer);
         gl.RenderbufferStorage(GL_RENDERBUFFER, internal, w, h);
@@ -338,6 +382,12 @@ void ResolvePresentParameters(HWND window, D3DPRESENT_PARAMETERS& pp) {
         pp.BackBufferFormat = D3DFMT_X8R8G8B8;
     if (pp.BackBufferCount == 0)
         pp.BackBufferCount = 1;
+}
+
+bool DeviceCore::HasStencil() const {
+    D3DFORMAT f = params.AutoDepthStencilFormat;
+    return params.EnableAutoDepthStencil &&
+           (f == D3DFMT_D24S8 || f == D3DFMT_D15S1 || f == D3DFMT_D24X4S4 || f == D3DFMT_D24FS8);
 }
 
 void DeviceCore::Forget(IDirect3DResource9* resource) {
@@ -435,12 +485,12 @@ HRESULT DeviceCore::Draw(D3DPRIMITIVETYPE type, INT baseVertex, UINT firstIndex,
     MakeCurrent();
     ApplyState(layout.transformed);
     const GlFunctions& gl = Gl();
-    if (!UploadBuffer(vb.buffer, GL_ARRAY_BUFFER))
+    if (!UploadBuffer(vb.buffer, GL_ARRAY_BUFFER, presentCount))
         return D3DERR_OUTOFVIDEOMEMORY;
     SetArrays(layout, reinterpret_cast<const BYTE*>(uintptr_t(offset)));
     if (indexed) {
         auto& ib = state.indices->impl();
-        if (!UploadBuffer(ib.buffer, GL_ELEMENT_ARRAY_BUFFER))
+        if (!UploadBuffer(ib.buffer, GL_ELEMENT_ARRAY_BUFFER, presentCount))
             return D3DERR_OUTOFVIDEOMEMORY;
         bool wide = ib.format == D3DFMT_INDEX32;
         glDrawElements(mode, GLsizei(elements), wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
@@ -496,12 +546,8 @@ HRESULT DeviceCore::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOL
                           DWORD stencil) {
     if ((count > 0 && !rects) || (flags & ~DWORD(7)) || flags == 0)
         return D3DERR_INVALIDCALL;
-    bool depth = params.EnableAutoDepthStencil;
-    bool hasStencil = depth && (params.AutoDepthStencilFormat == D3DFMT_D24S8 ||
-                                params.AutoDepthStencilFormat == D3DFMT_D15S1 ||
-                                params.AutoDepthStencilFormat == D3DFMT_D24X4S4 ||
-                                params.AutoDepthStencilFormat == D3DFMT_D24FS8);
-    if (((flags & D3DCLEAR_ZBUFFER) && !depth) || ((flags & D3DCLEAR_STENCIL) && !hasStencil))
+    if (((flags & D3DCLEAR_ZBUFFER) && !params.EnableAutoDepthStencil) ||
+        ((flags & D3DCLEAR_STENCIL) && !HasStencil()))
         return D3DERR_INVALIDCALL;
     if (loss != LossState::Operational)
         return D3D_OK;
@@ -518,6 +564,13 @@ HRESULT DeviceCore::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOL
         glClearDepth(std::clamp(z, 0.0f, 1.0f));
         glDepthMask(GL_TRUE);
         mask |= GL_DEPTH_BUFFER_BIT;
+        if (!HasStencil()) {
+            // A stencil the device lacks (the window's own) is cleared along with depth:
+            // nothing reads it, and a packed buffer clears whole instead of masked.
+            glClearStencil(0);
+            glStencilMask(0xffffffff);
+            mask |= GL_STENCIL_BUFFER_BIT;
+        }
     }
     if (flags & D3DCLEAR_STENCIL) {
         glClearStencil(GLint(stencil));
@@ -585,7 +638,11 @@ HRESULT DeviceCore::Present() {
                          [this](std::vector<uint8_t>& rgba) { ReadBackBuffer(rgba); });
     LibraryScope scope;
     MakeCurrent();
-    if (framebuffer) {
+    if (!framebuffer) {
+        SDL_GL_SwapWindow(sdlWindow);
+    } else if (!copyToWindow) {
+        glFlush(); // nothing shows the window: no copy, but the driver must not pile up frames
+    } else {
         // The back buffer keeps its size; the window shows it stretched, as D3D does.
         const GlFunctions& gl = Gl();
         int drawableW = 0, drawableH = 0;
@@ -599,9 +656,10 @@ HRESULT DeviceCore::Present() {
         SDL_GL_SwapWindow(sdlWindow);
         gl.BindFramebuffer(GL_FRAMEBUFFER, framebuffer);
         dirty |= kDirtyColorWrite;
-    } else {
-        SDL_GL_SwapWindow(sdlWindow);
     }
+    // A resized window moves the back buffer into or out of the window's framebuffer.
+    if (Gl().framebuffers && DrawsIntoWindow() != (framebuffer == 0))
+        CreateBackBuffer();
     return D3D_OK;
 }
 

@@ -83,10 +83,12 @@ public:
     HRESULT Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
                   DWORD stencil);
     HRESULT Present();
-    // (Re)creates the offscreen back buffer for params: D3D keeps its size whatever the
-    // window does, and Present stretches it to the window.
+    // (Re)creates the back buffer for params: the window's own framebuffer where that shows
+    // the same picture, otherwise an offscreen one that keeps its size whatever the window
+    // does and that Present stretches to the window, as D3D does.
     void CreateBackBuffer();
     bool ReadBackBuffer(std::vector<uint8_t>& rgba); // rows top first
+    bool HasStencil() const;                         // the device's depth format has a stencil
 
     // Resources tell the device when they go.
     void Forget(IDirect3DResource9* resource);
@@ -111,6 +113,12 @@ public:
     int lostPolls = 0;
     unsigned presentCount = 0;
 
+    // How this device drives GL, chosen for the driver at creation (the environment variables
+    // FERROWALK_GL_COMPRESSED_TEXTURES and FERROWALK_GL_WINDOW_BACK_BUFFER, 0 or 1, force it).
+    bool compressedTextures = true; // DXT blocks stay compressed in GL; else stored decoded
+    bool windowBackBuffer = true;   // the window's framebuffer may serve as the back buffer
+    bool copyToWindow = true;       // Present copies an offscreen back buffer to the window
+
     bool tracing = false;
     std::vector<fw::d3d9test::TracedCall> trace;
 
@@ -133,11 +141,16 @@ private:
     HRESULT ValidateIndexedDraw(INT baseVertex, UINT firstIndex, UINT indexCount,
                                 UINT availableVertices);
 
+    void ChooseDriverUse();
     void DestroyBackBuffer();
+    bool DrawsIntoWindow();
 
     GLuint framebuffer = 0; // 0: drawing straight into the window
     GLuint colorBuffer = 0;
     GLuint depthBuffer = 0;
+    GLint windowAlphaBits = 0;
+    GLint windowDepthBits = 0;
+    GLint windowStencilBits = 0;
     GLenum colorMaterial = 0; // 0: off
     std::array<bool, kStages> unitEnabled{};
     std::array<bool, kStages> unitConfigured{};

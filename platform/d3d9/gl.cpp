@@ -4,6 +4,9 @@
 
 #include <SDL.h>
 
+#include <cstdlib>
+#include <cstring>
+
 namespace fw::d3d9 {
 
 namespace {
@@ -64,6 +67,25 @@ GlFunctions Load() {
 const GlFunctions& Gl() {
     static const GlFunctions functions = Load();
     return functions;
+}
+
+bool SoftwareRasteriser() {
+    const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    if (!renderer)
+        return false;
+    for (const char* name : {"llvmpipe", "softpipe", "swrast"})
+        if (std::strstr(renderer, name))
+            return true;
+    return false;
+}
+
+std::optional<bool> EnvironmentSwitch(const char* name) {
+    const char* value = std::getenv(name);
+    if (value && std::strcmp(value, "1") == 0)
+        return true;
+    if (value && std::strcmp(value, "0") == 0)
+        return false;
+    return std::nullopt;
 }
 
 } // namespace fw::d3d9

@@ -5,6 +5,8 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
+#include <optional>
+
 namespace fw::d3d9 {
 
 struct GlFunctions {
@@ -43,5 +45,10 @@ struct GlFunctions {
 
 // Resolves the entry points (first call with a current context); later calls return the same.
 const GlFunctions& Gl();
+
+// Whether the current context rasterises on the processor (llvmpipe, softpipe, swrast).
+bool SoftwareRasteriser();
+// An environment switch: true for "1", false for "0", none when unset or anything else.
+std::optional<bool> EnvironmentSwitch(const char* name);
 
 } // namespace fw::d3d9

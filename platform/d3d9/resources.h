@@ -17,6 +17,7 @@ struct BufferData {
     bool glAllocated = false;
     int lockCount = 0;
     int traceId = 0;
+    unsigned drawnInFrame = 0; // the device's Present count at the last draw that read it
 
     void MarkDirty(size_t begin, size_t end);
 };
