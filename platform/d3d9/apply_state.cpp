@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace fw::d3d9 {
 
@@ -283,6 +284,7 @@ bool DeviceCore::PrepareTexture(IDirect3DTexture9* texture, DWORD sampler) {
         glBindTexture(GL_TEXTURE_2D, t.glTexture);
     }
     if (t.anyDirty) {
+        std::unique_ptr<uint8_t[]> decoded; // one buffer for every level, never zeroed
         for (size_t i = 0; i < t.levels.size(); ++i) {
             TextureLevel& level = t.levels[i];
             if (!level.dirty)
@@ -292,11 +294,12 @@ bool DeviceCore::PrepareTexture(IDirect3DTexture9* texture, DWORD sampler) {
                 gl.CompressedTexImage2D(GL_TEXTURE_2D, GLint(i), info.glInternal, w, h, 0,
                                         GLsizei(level.bytes.size()), level.bytes.data());
             } else if (info.compressed) {
-                std::vector<uint8_t> rgba(size_t(w) * h * 4);
+                if (!decoded)
+                    decoded = std::make_unique_for_overwrite<uint8_t[]>(size_t(w) * h * 4);
                 DecodeToRgba(t.format, level.bytes.data(), RowPitch(t.format, level.width),
-                             level.width, level.height, rgba.data());
+                             level.width, level.height, decoded.get());
                 glTexImage2D(GL_TEXTURE_2D, GLint(i), GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                             rgba.data());
+                             decoded.get());
             } else {
                 glTexImage2D(GL_TEXTURE_2D, GLint(i), GLint(info.glInternal), w, h, 0,
                              info.glFormat, info.glType, level.bytes.data());

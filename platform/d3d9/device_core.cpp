@@ -231,6 +231,8 @@ DeviceCore::~DeviceCore() {
         LibraryScope scope;
         MakeCurrent();
         glDeleteTextures(1, &whiteTexture);
+        if (recordedFrame)
+            glDeleteLists(recordedFrame, 1);
         DestroyBackBuffer();
     }
     if (activeDevice == this) {
@@ -338,22 +340,26 @@ void DeviceCore::MakeCurrent() {
     bool shared = activeDevice && activeDevice->glContext == glContext;
     if (shared || staleContext == glContext) {
         // Devices on one window share its context: forget what another one set.
-        const GlFunctions& gl = Gl();
-        if (gl.framebuffers)
-            gl.BindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-        for (DWORD s = 0; s < std::min<DWORD>(kStages, gl.units); ++s) {
-            gl.ActiveTexture(GL_TEXTURE0 + s);
-            glDisable(GL_TEXTURE_2D);
-        }
-        unitEnabled.fill(false);
-        unitConfigured.fill(false);
-        glDisable(GL_COLOR_MATERIAL);
-        colorMaterial = 0;
-        dirty = kDirtyAll;
+        if (Gl().framebuffers)
+            Gl().BindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+        ForgetGlState();
         if (staleContext == glContext)
             staleContext = nullptr;
     }
     activeDevice = this;
+}
+
+void DeviceCore::ForgetGlState() {
+    const GlFunctions& gl = Gl();
+    for (DWORD s = 0; s < std::min<DWORD>(kStages, gl.units); ++s) {
+        gl.ActiveTexture(GL_TEXTURE0 + s);
+        glDisable(GL_TEXTURE_2D);
+    }
+    unitEnabled.fill(false);
+    unitConfigured.fill(false);
+    glDisable(GL_COLOR_MATERIAL);
+    colorMaterial = 0;
+    dirty = kDirtyAll;
 }
 
 void DeviceCore::ResetState() {

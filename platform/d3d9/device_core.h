@@ -73,6 +73,8 @@ public:
 
     // Makes this device's context current (inside a LibraryScope of the caller).
     void MakeCurrent();
+    // Forgets what it knew of GL's state: everything is set again at the next draw.
+    void ForgetGlState();
     void ResetState();
 
     // Draws: apply changed state, set the vertex arrays, draw.
@@ -118,6 +120,8 @@ public:
     bool compressedTextures = true; // DXT blocks stay compressed in GL; else stored decoded
     bool windowBackBuffer = true;   // the window's framebuffer may serve as the back buffer
     bool copyToWindow = true;       // Present copies an offscreen back buffer to the window
+
+    GLuint recordedFrame = 0; // a display list of one frame's GL work (benchmarks' floor)
 
     bool tracing = false;
     std::vector<fw::d3d9test::TracedCall> trace;

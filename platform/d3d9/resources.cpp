@@ -320,12 +320,12 @@ HRESULT IDirect3DSurface9::UnlockRect() {
 }
 
 bool fw::d3d9::UpdateTextureLevel(IDirect3DTexture9* texture, UINT index,
-                                  const std::vector<BYTE>& packed) {
+                                  std::vector<BYTE>&& packed) {
     auto& impl = texture->impl();
     if (index >= impl.levels.size() || impl.levels[index].bytes.size() != packed.size())
         return false;
     TextureLevel& level = impl.levels[index];
-    level.bytes = packed;
+    level.bytes.swap(packed);
     level.dirty = true;
     impl.anyDirty = true;
     return true;

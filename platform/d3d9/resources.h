@@ -74,6 +74,7 @@ struct IDirect3DSurface9::Impl {
 
 namespace fw::d3d9 {
 // Fills a level from packed rows whatever the texture's pool, as D3DX fills default-pool
-// textures through a system-memory copy. False when the level or the size does not match.
-bool UpdateTextureLevel(IDirect3DTexture9* texture, UINT level, const std::vector<BYTE>& packed);
+// textures through a system-memory copy; the rows are taken over, not copied. False when the
+// level or the size does not match.
+bool UpdateTextureLevel(IDirect3DTexture9* texture, UINT level, std::vector<BYTE>&& packed);
 } // namespace fw::d3d9

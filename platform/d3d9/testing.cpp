@@ -61,6 +61,31 @@ unsigned TakeGlError(IDirect3DDevice9* device) {
     return first;
 }
 
+void RecordFrame(IDirect3DDevice9* device, const std::function<void()>& draw) {
+    auto& core = device->core();
+    {
+        fw::LibraryScope scope;
+        core.MakeCurrent();
+        if (!core.recordedFrame)
+            core.recordedFrame = glGenLists(1);
+        core.ForgetGlState(); // the list sets every state it relies on
+        glNewList(core.recordedFrame, GL_COMPILE);
+    }
+    draw();
+    fw::LibraryScope scope;
+    core.MakeCurrent();
+    glEndList();
+    core.ForgetGlState();
+}
+
+void ReplayFrame(IDirect3DDevice9* device) {
+    auto& core = device->core();
+    fw::LibraryScope scope;
+    core.MakeCurrent();
+    glCallList(core.recordedFrame);
+    core.ForgetGlState();
+}
+
 bool ReadBackBuffer(IDirect3DDevice9* device, int* width, int* height, std::vector<uint8_t>* rgba) {
     if (!device || !rgba)
         return false;

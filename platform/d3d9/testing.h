@@ -6,6 +6,7 @@
 #include "platform/d3d9.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,13 @@ int TraceId(IDirect3DResource9* resource);
 // The first OpenGL error raised since the last call (0: none); clears the rest. Tests call
 // it after drawing: any error means a D3D state was translated into an invalid GL call.
 unsigned TakeGlError(IDirect3DDevice9* device);
+
+// One frame's GL work without this layer, the floor against which its overhead is priced:
+// RecordFrame compiles what draw() sends to GL into a display list (the driver keeps the
+// vertices, states and texture bindings; draw every texture once before), and ReplayFrame
+// sends it again with one call. Present as usual after either.
+void RecordFrame(IDirect3DDevice9* device, const std::function<void()>& draw);
+void ReplayFrame(IDirect3DDevice9* device);
 
 // The back buffer as it is now (call before Present): RGBA8, rows top first.
 bool ReadBackBuffer(IDirect3DDevice9* device, int* width, int* height, std::vector<uint8_t>* rgba);

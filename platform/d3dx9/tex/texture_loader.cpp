@@ -134,7 +134,7 @@ HRESULT CreateFromMemory(const char* function, const std::string& name, IDirect3
             }
             ok = ok && ConvertLevel(level, format, written);
         }
-        if (!ok || !d3d9::UpdateTextureLevel(*texture, i, written.bytes)) {
+        if (!ok || !d3d9::UpdateTextureLevel(*texture, i, std::move(written.bytes))) {
             (*texture)->Release();
             *texture = nullptr;
             Report(function, name, "cannot convert the image to format " + std::to_string(format));
