@@ -52,6 +52,11 @@ void DeviceCore::ApplyState(bool transformed) {
         dirty |= kDirtyTransforms | kDirtyLighting | kDirtyStages;
         lastTransformed = transformed;
     }
+    bool white = (transformed || !state.render[D3DRS_LIGHTING]) && DecodeFvf(state.fvf).diffuse < 0;
+    if (white != whitePrimary) {
+        dirty |= kDirtyStages; // the first stage's combination depends on it
+        whitePrimary = white;
+    }
     if (dirty & (kDirtyDepth | kDirtyStencil))
         ApplyDepthStencil();
     if (dirty & kDirtyBlend)
@@ -415,6 +420,10 @@ void DeviceCore::ApplyStage(DWORD s, bool transformed) {
                              ? DecodeStageOp(D3DTOP_SELECTARG1, D3DTA_CURRENT, 0, 0, true)
                              : DecodeStageOp(alphaOp, st[D3DTSS_ALPHAARG1], st[D3DTSS_ALPHAARG2],
                                              st[D3DTSS_ALPHAARG0], true);
+    if (s == 0 && whitePrimary) {
+        DropWhitePrimary(colour);
+        DropWhitePrimary(alpha);
+    }
     if (!colour.exact || !alpha.exact)
         WarnOnce("texture stage operation " + std::to_string(st[D3DTSS_COLOROP]) + "/" +
                  std::to_string(alphaOp) + " is approximated");

@@ -162,6 +162,7 @@ private:
 
     int lastTraceId = 0;
     bool lastTransformed = false;
+    bool whitePrimary = false; // the last draw's primary colour was opaque white
 };
 
 // Fills what D3D derives: zero sizes take the window's client size, an unknown format

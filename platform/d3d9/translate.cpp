@@ -278,6 +278,21 @@ void DecodeArg(DWORD arg, bool alpha, GLenum& source, GLenum& operand, bool& exa
 
 } // namespace
 
+void DropWhitePrimary(CombineSetup& setup) {
+    // At the first stage GL's previous colour is the primary one.
+    auto white = [&](int i) {
+        return (setup.source[i] == GL_PRIMARY_COLOR || setup.source[i] == GL_PREVIOUS) &&
+               (setup.operand[i] == GL_SRC_COLOR || setup.operand[i] == GL_SRC_ALPHA);
+    };
+    if (setup.mode != GL_MODULATE || (!white(0) && !white(1)))
+        return;
+    if (white(0)) {
+        setup.source[0] = setup.source[1];
+        setup.operand[0] = setup.operand[1];
+    }
+    setup.mode = GL_REPLACE; // the scale of MODULATE2X and 4X still applies
+}
+
 CombineSetup DecodeStageOp(DWORD op, DWORD arg1, DWORD arg2, DWORD arg0, bool alpha) {
     CombineSetup setup;
     DWORD args[3] = {arg1, arg2, D3DTA_CURRENT};

@@ -67,6 +67,9 @@ struct CombineSetup {
 };
 // args: ARG1, ARG2, ARG0 (D3DTA_* with modifiers).
 CombineSetup DecodeStageOp(DWORD op, DWORD arg1, DWORD arg2, DWORD arg0, bool alpha);
+// For the first stage when the primary colour is opaque white (unlit, no vertex colours): a
+// product with it selects the other argument, the same result without reading the colour.
+void DropWhitePrimary(CombineSetup& setup);
 
 // The GL texture matrix that gives what D3D computes for one stage: m is D3DTS_TEXTUREn,
 // flags D3DTSS_TEXTURETRANSFORMFLAGS, inputSize the components D3D feeds (vertex set size;

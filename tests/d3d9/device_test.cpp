@@ -167,6 +167,19 @@ TEST(TranslateTest, StateValuesMapToGl) {
     auto blend = DecodeStageOp(D3DTOP_BLENDTEXTUREALPHA, D3DTA_TEXTURE, D3DTA_CURRENT, 0, false);
     EXPECT_EQ(blend.source[2], GLenum(GL_TEXTURE));
     EXPECT_EQ(blend.operand[2], GLenum(GL_SRC_ALPHA));
+
+    // Times an opaque white primary colour: the other argument, scale kept; times its
+    // complement (black) or in another operation: unchanged.
+    auto white = DecodeStageOp(D3DTOP_MODULATE2X, D3DTA_CURRENT, D3DTA_TEXTURE, 0, false);
+    DropWhitePrimary(white);
+    EXPECT_EQ(white.mode, GLenum(GL_REPLACE));
+    EXPECT_EQ(white.source[0], GLenum(GL_TEXTURE));
+    EXPECT_EQ(white.scale, 2.0f);
+    auto black = modulate;
+    DropWhitePrimary(black);
+    EXPECT_EQ(black.mode, GLenum(GL_MODULATE));
+    DropWhitePrimary(blend);
+    EXPECT_EQ(blend.mode, GLenum(GL_INTERPOLATE));
 }
 
 } // namespace
