@@ -276,10 +276,40 @@ void DeviceCore::ApplyViewport() {
     glDepthRange(v.MinZ, v.MaxZ);
 }
 
+void DeviceCore::UploadLevels(IDirect3DTexture9::Impl& t, size_t first, size_t end) {
+    const GlFunctions& gl = Gl();
+    FormatInfo info = DescribeFormat(t.format);
+    std::unique_ptr<uint8_t[]> decoded; // one buffer for every level, never zeroed
+    bool dirtyLeft = false;
+    for (size_t i = 0; i < t.levels.size(); ++i) {
+        TextureLevel& level = t.levels[i];
+        if (!level.dirty || i < first || i >= end) {
+            dirtyLeft = dirtyLeft || level.dirty;
+            continue;
+        }
+        GLsizei w = GLsizei(level.width), h = GLsizei(level.height);
+        if (info.compressed && gl.s3tc && compressedTextures) {
+            gl.CompressedTexImage2D(GL_TEXTURE_2D, GLint(i), info.glInternal, w, h, 0,
+                                    GLsizei(level.bytes.size()), level.bytes.data());
+        } else if (info.compressed) {
+            if (!decoded)
+                decoded = std::make_unique_for_overwrite<uint8_t[]>(size_t(w) * h * 4);
+            DecodeToRgba(t.format, level.bytes.data(), RowPitch(t.format, level.width), level.width,
+                         level.height, decoded.get());
+            glTexImage2D(GL_TEXTURE_2D, GLint(i), GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                         decoded.get());
+        } else {
+            glTexImage2D(GL_TEXTURE_2D, GLint(i), GLint(info.glInternal), w, h, 0, info.glFormat,
+                         info.glType, level.bytes.data());
+        }
+        level.dirty = false;
+    }
+    t.anyDirty = dirtyLeft;
+}
+
 bool DeviceCore::PrepareTexture(IDirect3DTexture9* texture, DWORD sampler) {
     auto& t = texture->impl();
     const GlFunctions& gl = Gl();
-    FormatInfo info = DescribeFormat(t.format);
     if (!t.glTexture) {
         glGenTextures(1, &t.glTexture);
         glBindTexture(GL_TEXTURE_2D, t.glTexture);
@@ -288,32 +318,6 @@ bool DeviceCore::PrepareTexture(IDirect3DTexture9* texture, DWORD sampler) {
     } else {
         glBindTexture(GL_TEXTURE_2D, t.glTexture);
     }
-    if (t.anyDirty) {
-        std::unique_ptr<uint8_t[]> decoded; // one buffer for every level, never zeroed
-        for (size_t i = 0; i < t.levels.size(); ++i) {
-            TextureLevel& level = t.levels[i];
-            if (!level.dirty)
-                continue;
-            GLsizei w = GLsizei(level.width), h = GLsizei(level.height);
-            if (info.compressed && gl.s3tc && compressedTextures) {
-                gl.CompressedTexImage2D(GL_TEXTURE_2D, GLint(i), info.glInternal, w, h, 0,
-                                        GLsizei(level.bytes.size()), level.bytes.data());
-            } else if (info.compressed) {
-                if (!decoded)
-                    decoded = std::make_unique_for_overwrite<uint8_t[]>(size_t(w) * h * 4);
-                DecodeToRgba(t.format, level.bytes.data(), RowPitch(t.format, level.width),
-                             level.width, level.height, decoded.get());
-                glTexImage2D(GL_TEXTURE_2D, GLint(i), GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                             decoded.get());
-            } else {
-                glTexImage2D(GL_TEXTURE_2D, GLint(i), GLint(info.glInternal), w, h, 0,
-                             info.glFormat, info.glType, level.bytes.data());
-            }
-            level.dirty = false;
-        }
-        t.anyDirty = false;
-    }
-
     const auto& s = state.sampler[sampler];
     GlSamplerParams want;
     want.minFilter = DecodeMinFilter(s[D3DSAMP_MINFILTER], s[D3DSAMP_MIPFILTER]);
@@ -334,6 +338,10 @@ bool DeviceCore::PrepareTexture(IDirect3DTexture9* texture, DWORD sampler) {
     }
     if (!gl.anisotropy)
         want.anisotropy = 1.0f;
+    // Levels a filter never reads are not uploaded until one does.
+    bool mipmapped = want.minFilter != GL_NEAREST && want.minFilter != GL_LINEAR;
+    if (t.anyDirty)
+        UploadLevels(t, size_t(want.baseLevel), mipmapped ? t.levels.size() : want.baseLevel + 1);
     GlSamplerParams& have = t.applied;
     if (!have.valid || have.minFilter != want.minFilter)
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, want.minFilter);

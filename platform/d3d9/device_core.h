@@ -139,6 +139,7 @@ private:
     void ApplyStage(DWORD stage, bool transformed);
     void BindTextures();
     bool PrepareTexture(IDirect3DTexture9* texture, DWORD sampler);
+    void UploadLevels(IDirect3DTexture9::Impl& t, size_t first, size_t end);
     void SetArrays(const VertexLayout& layout, const BYTE* base);
     void SetColorMaterial(GLenum mode);
     void SendMaterial();

@@ -2,13 +2,13 @@
 
 #include "platform/d3d9/formats.h"
 #include "platform/d3dx9/tex/dds.h"
+#include "platform/d3dx9/tex/png.h"
 
 #include <algorithm>
 #include <cstring>
 
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
-#define STBI_ONLY_PNG
 #define STBI_ONLY_BMP
 #define STBI_ONLY_TGA
 #define STBI_ONLY_JPEG
@@ -181,6 +181,8 @@ bool DecodeImage(const uint8_t* data, size_t size, bool headerOnly, SourceImage&
     }
     if (IsDds(data, size))
         return DecodeDds(data, size, headerOnly, image, error);
+    if (ContainerOf(data, size) == D3DXIFF_PNG)
+        return DecodePng(data, size, headerOnly, kMaxImageSide, image, error);
     if (size > size_t(INT32_MAX)) {
         error = "file too large";
         return false;
@@ -241,9 +243,9 @@ bool DecodeImage(const uint8_t* data, size_t size, bool headerOnly, SourceImage&
     return true;
 }
 
-bool ConvertLevel(const Level& source, D3DFORMAT format, Level& out) {
+bool ConvertLevel(Level source, D3DFORMAT format, Level& out) {
     if (source.format == format) {
-        out = source;
+        out = std::move(source);
         return true;
     }
     std::vector<uint8_t> rgba;

@@ -26,7 +26,7 @@ struct SourceImage {
 
 constexpr UINT kMaxImageSide = 8192;
 
-// PNG, BMP, TGA, JPEG (stb_image) or DDS, told apart by their signatures. headerOnly
+// PNG (libpng), BMP, TGA, JPEG (stb_image) or DDS, told apart by their signatures. headerOnly
 // fills info alone. False with a reason when the data cannot be decoded.
 bool DecodeImage(const uint8_t* data, size_t size, bool headerOnly, SourceImage& image,
                  std::string& error);
@@ -37,8 +37,9 @@ D3DFORMAT TextureFormatFor(D3DFORMAT fileFormat);
 // Formats whose texels are whole bytes per channel (filtered without decoding).
 bool IsByteChannelFormat(D3DFORMAT format);
 
-// Converts a level to another format (through RGBA8); false for a format without a codec.
-bool ConvertLevel(const Level& source, D3DFORMAT format, Level& out);
+// Converts a level to another format (through RGBA8); false for a format without a codec. A
+// level moved in that already has the format is handed over without a copy.
+bool ConvertLevel(Level source, D3DFORMAT format, Level& out);
 // Rescales a level (triangle filter); the format is kept.
 bool ResizeLevel(const Level& source, UINT width, UINT height, Level& out);
 // The next mip level: each texel the average of a 2 x 2 block (1 x 2 or 2 x 1 at odd edges).

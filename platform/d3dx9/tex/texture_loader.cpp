@@ -120,9 +120,9 @@ HRESULT CreateFromMemory(const char* function, const std::string& name, IDirect3
         Level level, written;
         bool ok = true;
         if (fromFile && fileSized && !colorKey) {
-            // Stored as the file holds it: a same-format level is copied bit for bit.
-            ok = ConvertLevel(source.levels[i], format, written) &&
-                 (!nextGenerated || ConvertLevel(source.levels[i], working, level));
+            // Stored as the file holds it: a same-format level is taken over bit for bit.
+            ok = (!nextGenerated || ConvertLevel(source.levels[i], working, level)) &&
+                 ConvertLevel(std::move(source.levels[i]), format, written);
         } else {
             if (fromFile) {
                 Level converted;
