@@ -279,6 +279,7 @@ void DeviceCore::ApplyViewport() {
 void DeviceCore::UploadLevels(IDirect3DTexture9::Impl& t, size_t first, size_t end) {
     const GlFunctions& gl = Gl();
     FormatInfo info = DescribeFormat(t.format);
+    MakePendingLevels(t, UINT(end - 1));
     std::unique_ptr<uint8_t[]> decoded; // one buffer for every level, never zeroed
     bool dirtyLeft = false;
     for (size_t i = 0; i < t.levels.size(); ++i) {

@@ -240,6 +240,8 @@ HRESULT IDirect3DTexture9::LockRect(UINT Level, D3DLOCKED_RECT* pLockedRect, con
     TextureLevel& level = m_impl->levels[Level];
     if (level.locked)
         return D3DERR_INVALIDCALL;
+    if (!fw::d3d9::MakePendingLevels(*m_impl, Level))
+        return D3DERR_INVALIDCALL;
     if (pool == D3DPOOL_DEFAULT && !(m_impl->usage & D3DUSAGE_DYNAMIC))
         return D3DERR_INVALIDCALL; // video memory is only lockable for dynamic textures
     D3DFORMAT format = m_impl->format;
@@ -317,6 +319,31 @@ HRESULT IDirect3DSurface9::UnlockRect() {
     if (!m_impl->texture)
         return D3DERR_INVALIDCALL;
     return m_impl->texture->UnlockRect(m_impl->level);
+}
+
+void fw::d3d9::DeferTextureLevels(IDirect3DTexture9* texture, UINT first, LevelMaker make) {
+    auto& impl = texture->impl();
+    if (first == 0 || first >= impl.levels.size())
+        return;
+    impl.firstPending = first;
+    impl.makePending = std::move(make);
+}
+
+bool fw::d3d9::MakePendingLevels(IDirect3DTexture9::Impl& texture, UINT level) {
+    while (texture.firstPending <= level && texture.firstPending < texture.levels.size()) {
+        TextureLevel& made = texture.levels[texture.firstPending];
+        std::vector<BYTE> bytes = texture.makePending(
+            texture.firstPending, texture.levels[texture.firstPending - 1].bytes);
+        if (bytes.size() != made.bytes.size())
+            return false;
+        made.bytes.swap(bytes);
+        made.dirty = true;
+        texture.anyDirty = true;
+        ++texture.firstPending;
+    }
+    if (texture.firstPending >= texture.levels.size())
+        texture.makePending = nullptr; // whatever it holds is no longer needed
+    return true;
 }
 
 bool fw::d3d9::UpdateTextureLevel(IDirect3DTexture9* texture, UINT index,

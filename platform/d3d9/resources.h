@@ -5,6 +5,7 @@
 
 #include <GL/gl.h>
 
+#include <functional>
 #include <vector>
 
 // A vertex or index buffer: the CPU copy is the truth; the GL buffer follows it before a draw.
@@ -56,10 +57,17 @@ struct TextureLevel {
     bool locked = false;
 };
 
+// Makes the packed rows of one level from those of the level above (empty when it cannot).
+using LevelMaker = std::function<std::vector<BYTE>(UINT level, const std::vector<BYTE>& above)>;
+
 struct IDirect3DTexture9::Impl {
     D3DFORMAT format = D3DFMT_UNKNOWN;
     DWORD usage = 0;
     std::vector<TextureLevel> levels;
+    // Levels from firstPending on are made, in order, when something first reads or writes
+    // them (D3DX's generated mip levels): no work for levels nothing uses.
+    UINT firstPending = UINT(-1);
+    LevelMaker makePending;
     GLuint glTexture = 0;
     bool anyDirty = true;
     GlSamplerParams applied;
@@ -77,4 +85,9 @@ namespace fw::d3d9 {
 // textures through a system-memory copy; the rows are taken over, not copied. False when the
 // level or the size does not match.
 bool UpdateTextureLevel(IDirect3DTexture9* texture, UINT level, std::vector<BYTE>&& packed);
+// Leaves the levels from first (at least 1) on to make, called in order when they are first
+// used.
+void DeferTextureLevels(IDirect3DTexture9* texture, UINT first, LevelMaker make);
+// Makes the pending levels up to and including level; false when one cannot be made.
+bool MakePendingLevels(IDirect3DTexture9::Impl& texture, UINT level);
 } // namespace fw::d3d9

@@ -280,15 +280,19 @@ bool ResizeLevel(const Level& source, UINT width, UINT height, Level& out) {
     return FromRgba(resized, source.format, width, height, out);
 }
 
+Level BoxFilterHalf(D3DFORMAT format, UINT width, UINT height, const BYTE* bytes) {
+    UINT nw = std::max(1u, width / 2), nh = std::max(1u, height / 2);
+    int channels = ByteChannels(format);
+    Level out{format, nw, nh, std::vector<BYTE>(size_t(nw) * nh * channels)};
+    BoxFilterBytes(bytes, width, height, channels, out.bytes.data(), nw, nh);
+    return out;
+}
+
 Level BoxFilterHalf(const Level& source) {
+    if (ByteChannels(source.format))
+        return BoxFilterHalf(source.format, source.width, source.height, source.bytes.data());
     UINT nw = std::max(1u, source.width / 2), nh = std::max(1u, source.height / 2);
     Level out{source.format, nw, nh, {}};
-    if (int channels = ByteChannels(source.format)) {
-        out.bytes.resize(size_t(nw) * nh * channels);
-        BoxFilterBytes(source.bytes.data(), source.width, source.height, channels, out.bytes.data(),
-                       nw, nh);
-        return out;
-    }
     std::vector<uint8_t> rgba, half(size_t(nw) * nh * 4);
     if (!ToRgba(source, rgba))
         return out;

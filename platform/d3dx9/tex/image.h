@@ -44,6 +44,8 @@ bool ConvertLevel(Level source, D3DFORMAT format, Level& out);
 bool ResizeLevel(const Level& source, UINT width, UINT height, Level& out);
 // The next mip level: each texel the average of a 2 x 2 block (1 x 2 or 2 x 1 at odd edges).
 Level BoxFilterHalf(const Level& source);
+// The same for byte-channel texels held elsewhere (a texture's own level), read in place.
+Level BoxFilterHalf(D3DFORMAT format, UINT width, UINT height, const BYTE* bytes);
 // Makes texels equal to colorKey (A8R8G8B8) transparent black.
 bool ApplyColorKey(Level& level, D3DCOLOR colorKey);
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <system_error>
 
 namespace fw::d3dx9 {
@@ -75,6 +76,27 @@ UINT ResolveSide(UINT requested, UINT fileSide) {
     return std::min(side, kMaxImageSide);
 }
 
+// Levels from first on, box-filtered from the level above when something first uses them.
+// Byte-channel levels are filtered from the texture's own level; others from a working copy
+// of it (kept), so that a compressed chain does not pile up encoding errors.
+void DeferChain(IDirect3DTexture9* texture, UINT first, D3DFORMAT format, Level* working) {
+    D3DSURFACE_DESC top{};
+    texture->GetLevelDesc(0, &top);
+    std::shared_ptr<Level> kept;
+    if (working)
+        kept = std::make_shared<Level>(std::move(*working));
+    d3d9::DeferTextureLevels(texture, first, [kept, format, top](UINT level, const auto& above) {
+        Level next = kept ? BoxFilterHalf(*kept)
+                          : BoxFilterHalf(format, std::max(1u, top.Width >> (level - 1)),
+                                          std::max(1u, top.Height >> (level - 1)), above.data());
+        if (kept)
+            *kept = next;
+        Level written;
+        return ConvertLevel(std::move(next), format, written) ? std::move(written.bytes)
+                                                              : std::vector<BYTE>{};
+    });
+}
+
 HRESULT CreateFromMemory(const char* function, const std::string& name, IDirect3DDevice9* device,
                          const uint8_t* data, size_t size, UINT width, UINT height, UINT mipLevels,
                          DWORD usage, D3DFORMAT format, D3DPOOL pool, D3DCOLOR colorKey,
@@ -109,30 +131,33 @@ HRESULT CreateFromMemory(const char* function, const std::string& name, IDirect3
         return hr;
     }
     // The file's own levels are used while they match the texture's sizes; the rest of
-    // the chain is box-filtered from the level above. Filtering runs on an uncompressed
-    // working copy, so compressed levels are encoded once and errors do not accumulate.
+    // the chain is box-filtered from the level above when something first uses it.
+    // Filtering runs on an uncompressed working copy, so compressed levels are encoded once
+    // and errors do not accumulate.
     bool fileSized = w == file.Width && h == file.Height;
     D3DFORMAT working = IsByteChannelFormat(format) ? format : D3DFMT_A8R8G8B8;
     Level previous;
     for (UINT i = 0; i < levels; ++i) {
         bool fromFile = i == 0 || (fileSized && i < source.levels.size());
-        bool nextGenerated = i + 1 < levels && !(fileSized && i + 1 < source.levels.size());
+        if (!fromFile) {
+            DeferChain(*texture, i, format, working == format ? nullptr : &previous);
+            break;
+        }
+        // A working copy is kept only where the texture's own level cannot serve.
+        bool keepWorking =
+            i + 1 < levels && !(fileSized && i + 1 < source.levels.size()) && working != format;
         Level level, written;
         bool ok = true;
-        if (fromFile && fileSized && !colorKey) {
+        if (fileSized && !colorKey) {
             // Stored as the file holds it: a same-format level is taken over bit for bit.
-            ok = (!nextGenerated || ConvertLevel(source.levels[i], working, level)) &&
+            ok = (!keepWorking || ConvertLevel(source.levels[i], working, level)) &&
                  ConvertLevel(std::move(source.levels[i]), format, written);
         } else {
-            if (fromFile) {
-                Level converted;
-                ok = ConvertLevel(source.levels[fileSized ? i : 0], working, converted) &&
-                     ResizeLevel(converted, std::max(1u, w >> i), std::max(1u, h >> i), level) &&
-                     (!colorKey || ApplyColorKey(level, colorKey));
-            } else {
-                level = BoxFilterHalf(previous);
-            }
-            ok = ok && ConvertLevel(level, format, written);
+            Level converted;
+            ok = ConvertLevel(source.levels[fileSized ? i : 0], working, converted) &&
+                 ResizeLevel(converted, std::max(1u, w >> i), std::max(1u, h >> i), level) &&
+                 (!colorKey || ApplyColorKey(level, colorKey)) &&
+                 ConvertLevel(level, format, written);
         }
         if (!ok || !d3d9::UpdateTextureLevel(*texture, i, std::move(written.bytes))) {
             (*texture)->Release();
