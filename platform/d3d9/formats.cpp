@@ -159,10 +159,10 @@ void DecodeBlocks(D3DFORMAT format, const BYTE* src, UINT pitch, UINT width, UIN
                     DecodeDxt5Alpha(block, texels);
                 }
             }
+            UINT columns = std::min(4u, width - bx * 4);
             for (UINT y = 0; y < 4 && by * 4 + y < height; ++y)
-                for (UINT x = 0; x < 4 && bx * 4 + x < width; ++x)
-                    std::memcpy(rgba + (size_t(by * 4 + y) * width + bx * 4 + x) * 4,
-                                texels[y * 4 + x], 4);
+                std::memcpy(rgba + (size_t(by * 4 + y) * width + bx * 4) * 4, texels[y * 4],
+                            size_t(columns) * 4);
         }
     }
 }

@@ -5,6 +5,7 @@
 #include "platform/d3d9/formats.h"
 #include "platform/d3dx9tex.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -108,6 +109,13 @@ TEST_F(LoaderTest, TruecolourFilesLoadInTheirFormats) {
     std::vector<uint8_t> rgb;
     for (size_t i = 0; i < rgba.size(); i += 4)
         rgb.insert(rgb.end(), {rgba[i], rgba[i + 1], rgba[i + 2]});
+    // The same BMP stored top row first: a negative height, rows reversed.
+    std::vector<uint8_t> topDown = ReadBytes(WriteBmp("rgb.bmp", 2, 2, 3, rgb));
+    const size_t stride = 8, pixels = topDown.size() - 2 * stride;
+    std::swap_ranges(topDown.begin() + pixels, topDown.begin() + pixels + stride,
+                     topDown.begin() + pixels + stride);
+    const int32_t negative = -2;
+    std::memcpy(&topDown[22], &negative, 4);
     struct Case {
         std::string path;
         D3DFORMAT format;
@@ -116,6 +124,7 @@ TEST_F(LoaderTest, TruecolourFilesLoadInTheirFormats) {
         {WritePng("rgb.png", 2, 2, 3, rgb), D3DFMT_X8R8G8B8, false},
         {WritePng("rgba.png", 2, 2, 4, rgba), D3DFMT_A8R8G8B8, true},
         {WriteBmp("rgb.bmp", 2, 2, 3, rgb), D3DFMT_X8R8G8B8, false},
+        {WriteBytes("topdown.bmp", topDown), D3DFMT_X8R8G8B8, false},
         {WriteTga("rgba.tga", 2, 2, 4, rgba), D3DFMT_A8R8G8B8, true},
         {WriteTga("rgb.tga", 2, 2, 3, rgb), D3DFMT_X8R8G8B8, false},
     };

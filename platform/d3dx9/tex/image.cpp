@@ -138,6 +138,35 @@ bool CheckComplete(const uint8_t* data, size_t size, D3DXIMAGE_FILEFORMAT contai
     return true;
 }
 
+// The common BMP, uncompressed 24-bit rows, read directly into B, G, R, 255 texels; false
+// (and nothing filled) for any other kind, which stb_image reads. Sizes are checked against
+// the file before anything is allocated.
+bool DecodePlainBmp(const uint8_t* data, size_t size, bool headerOnly, SourceImage& image) {
+    if (size < 54 || data[0] != 'B' || data[1] != 'M' || Le32(data + 14) < 40 ||
+        Le16(data + 26) != 1 || Le16(data + 28) != 24 || Le32(data + 30) != 0)
+        return false;
+    int32_t width = int32_t(Le32(data + 18)), height = int32_t(Le32(data + 22));
+    UINT rows = UINT(height < 0 ? -int64_t(height) : height);
+    if (width <= 0 || rows == 0 || UINT(width) > kMaxImageSide || rows > kMaxImageSide)
+        return false;
+    size_t stride = (size_t(width) * 3 + 3) & ~size_t(3), offset = Le32(data + 10);
+    if (offset > size || stride * rows > size - offset)
+        return false;
+    image.info = {UINT(width), rows, 1, 1, D3DFMT_R8G8B8, D3DRTYPE_TEXTURE, D3DXIFF_BMP};
+    if (headerOnly)
+        return true;
+    Level level{D3DFMT_X8R8G8B8, UINT(width), rows, std::vector<BYTE>(size_t(width) * rows * 4)};
+    for (UINT y = 0; y < rows; ++y) {
+        // Rows are stored bottom-up unless the height is negative.
+        const uint8_t* in = data + offset + stride * (height < 0 ? y : rows - 1 - y);
+        BYTE* out = level.bytes.data() + size_t(y) * width * 4;
+        for (int32_t x = 0; x < width; ++x, in += 3, out += 4)
+            out[0] = in[0], out[1] = in[1], out[2] = in[2], out[3] = 255;
+    }
+    image.levels.push_back(std::move(level));
+    return true;
+}
+
 bool DecodeDds(const uint8_t* data, size_t size, bool headerOnly, SourceImage& image,
                std::string& error) {
     DdsImage dds;
@@ -183,6 +212,8 @@ bool DecodeImage(const uint8_t* data, size_t size, bool headerOnly, SourceImage&
         return DecodeDds(data, size, headerOnly, image, error);
     if (ContainerOf(data, size) == D3DXIFF_PNG)
         return DecodePng(data, size, headerOnly, kMaxImageSide, image, error);
+    if (DecodePlainBmp(data, size, headerOnly, image))
+        return true;
     if (size > size_t(INT32_MAX)) {
         error = "file too large";
         return false;
