@@ -126,6 +126,12 @@ bool CreateSurface(HWND hwnd, int x, int y, DWORD style) {
     int sdlY = y == CW_USEDEFAULT ? SDL_WINDOWPOS_UNDEFINED : y;
     SDL_Window* window = SDL_CreateWindow(hwnd->title.c_str(), sdlX, sdlY, hwnd->clientWidth,
                                           hwnd->clientHeight, flags);
+    if (!window && SDL_GetHintBoolean(SDL_HINT_VIDEO_X11_FORCE_EGL, SDL_FALSE)) {
+        // No EGL here: GLX, as SDL would choose by itself.
+        SDL_SetHint(SDL_HINT_VIDEO_X11_FORCE_EGL, "0");
+        window = SDL_CreateWindow(hwnd->title.c_str(), sdlX, sdlY, hwnd->clientWidth,
+                                  hwnd->clientHeight, flags);
+    }
     if (!window) {
         std::string line = "CreateWindowExA: SDL_CreateWindow failed: ";
         OutputDebugStringA((line + SDL_GetError() + "\n").c_str());
@@ -180,6 +186,10 @@ bool EnsureVideo() {
         OutputDebugStringA("No display found: rendering offscreen. Use --headless --frames N "
                            "--screenshot FILE.png to keep a frame.\n");
     }
+    // On X11, EGL starts the GL driver once; GLX first makes and drops a context of its own
+    // to read the extensions, a fifth of the start-up with a software rasteriser. The
+    // environment variable SDL_VIDEO_X11_FORCE_EGL still decides.
+    SDL_SetHintWithPriority(SDL_HINT_VIDEO_X11_FORCE_EGL, "1", SDL_HINT_DEFAULT);
     if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
         std::string line = "SDL video could not start: ";
         OutputDebugStringA((line + SDL_GetError() + "\n").c_str());
