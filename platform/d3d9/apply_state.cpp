@@ -289,19 +289,20 @@ void DeviceCore::UploadLevels(IDirect3DTexture9::Impl& t, size_t first, size_t e
             continue;
         }
         GLsizei w = GLsizei(level.width), h = GLsizei(level.height);
+        const std::vector<BYTE>& bytes = level.Bytes();
         if (info.compressed && gl.s3tc && compressedTextures) {
             gl.CompressedTexImage2D(GL_TEXTURE_2D, GLint(i), info.glInternal, w, h, 0,
-                                    GLsizei(level.bytes.size()), level.bytes.data());
+                                    GLsizei(bytes.size()), bytes.data());
         } else if (info.compressed) {
             if (!decoded)
                 decoded = std::make_unique_for_overwrite<uint8_t[]>(size_t(w) * h * 4);
-            DecodeToRgba(t.format, level.bytes.data(), RowPitch(t.format, level.width), level.width,
+            DecodeToRgba(t.format, bytes.data(), RowPitch(t.format, level.width), level.width,
                          level.height, decoded.get());
             glTexImage2D(GL_TEXTURE_2D, GLint(i), GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE,
                          decoded.get());
         } else {
             glTexImage2D(GL_TEXTURE_2D, GLint(i), GLint(info.glInternal), w, h, 0, info.glFormat,
-                         info.glType, level.bytes.data());
+                         info.glType, bytes.data());
         }
         level.dirty = false;
     }
@@ -341,8 +342,13 @@ bool DeviceCore::PrepareTexture(IDirect3DTexture9* texture, DWORD sampler) {
         want.anisotropy = 1.0f;
     // Levels a filter never reads are not uploaded until one does.
     bool mipmapped = want.minFilter != GL_NEAREST && want.minFilter != GL_LINEAR;
-    if (t.anyDirty)
-        UploadLevels(t, size_t(want.baseLevel), mipmapped ? t.levels.size() : want.baseLevel + 1);
+    try {
+        if (t.anyDirty)
+            UploadLevels(t, size_t(want.baseLevel),
+                         mipmapped ? t.levels.size() : want.baseLevel + 1);
+    } catch (const std::bad_alloc&) {
+        WarnOnce("out of memory for a texture's levels: drawn without them");
+    }
     GlSamplerParams& have = t.applied;
     if (!have.valid || have.minFilter != want.minFilter)
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, want.minFilter);

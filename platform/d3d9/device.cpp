@@ -257,7 +257,7 @@ HRESULT IDirect3DDevice9::CreateTexture(UINT Width, UINT Height, UINT Levels, DW
             TextureLevel& level = impl->levels[i];
             level.width = std::max(1u, Width >> i);
             level.height = std::max(1u, Height >> i);
-            level.bytes.assign(d3d9::LevelBytes(Format, level.width, level.height), 0);
+            level.size = d3d9::LevelBytes(Format, level.width, level.height);
         }
     } catch (const std::bad_alloc&) {
         return D3DERR_OUTOFVIDEOMEMORY;

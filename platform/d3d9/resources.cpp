@@ -266,6 +266,11 @@ HRESULT IDirect3DTexture9::LockRect(UINT Level, D3DLOCKED_RECT* pLockedRect, con
                 size_t(r.top) * pitch + size_t(r.left) * fw::d3d9::DescribeFormat(format).bytes;
         }
     }
+    try {
+        level.Bytes();
+    } catch (const std::bad_alloc&) {
+        return D3DERR_OUTOFVIDEOMEMORY;
+    }
     level.locked = true;
     if (!(Flags & D3DLOCK_READONLY)) {
         level.dirty = true;
@@ -333,8 +338,8 @@ bool fw::d3d9::MakePendingLevels(IDirect3DTexture9::Impl& texture, UINT level) {
     while (texture.firstPending <= level && texture.firstPending < texture.levels.size()) {
         TextureLevel& made = texture.levels[texture.firstPending];
         std::vector<BYTE> bytes = texture.makePending(
-            texture.firstPending, texture.levels[texture.firstPending - 1].bytes);
-        if (bytes.size() != made.bytes.size())
+            texture.firstPending, texture.levels[texture.firstPending - 1].Bytes());
+        if (bytes.size() != made.size)
             return false;
         made.bytes.swap(bytes);
         made.dirty = true;
@@ -349,7 +354,7 @@ bool fw::d3d9::MakePendingLevels(IDirect3DTexture9::Impl& texture, UINT level) {
 bool fw::d3d9::UpdateTextureLevel(IDirect3DTexture9* texture, UINT index,
                                   std::vector<BYTE>&& packed) {
     auto& impl = texture->impl();
-    if (index >= impl.levels.size() || impl.levels[index].bytes.size() != packed.size())
+    if (index >= impl.levels.size() || impl.levels[index].size != packed.size())
         return false;
     TextureLevel& level = impl.levels[index];
     level.bytes.swap(packed);

@@ -52,9 +52,17 @@ struct GlSamplerParams {
 struct TextureLevel {
     UINT width = 0;
     UINT height = 0;
-    std::vector<BYTE> bytes; // packed rows
+    size_t size = 0;         // bytes of packed rows
+    std::vector<BYTE> bytes; // packed rows; empty until first needed (reads as zeros)
     bool dirty = true;
     bool locked = false;
+
+    // The rows, zeroed on first need: a level that a loader fills is never zeroed first.
+    std::vector<BYTE>& Bytes() {
+        if (bytes.size() != size)
+            bytes.assign(size, 0);
+        return bytes;
+    }
 };
 
 // Makes the packed rows of one level from those of the level above (empty when it cannot).
