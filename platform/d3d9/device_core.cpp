@@ -265,13 +265,14 @@ void DeviceCore::ChooseDriverUse() {
 
 bool DeviceCore::DrawsIntoWindow() {
     // Only where it shows what the offscreen one would: a window of the same size, nothing
-    // kept between frames, no alpha channel that X8R8G8B8 lacks, depth and stencil as deep.
+    // kept between frames, no alpha channel that X8R8G8B8 lacks, the same depth precision
+    // and a stencil where the device has one.
     const D3DPRESENT_PARAMETERS& p = params;
     if (!windowBackBuffer || !p.Windowed || p.SwapEffect != D3DSWAPEFFECT_DISCARD ||
         p.BackBufferFormat != D3DFMT_X8R8G8B8 || windowAlphaBits != 0)
         return false;
-    if (p.EnableAutoDepthStencil &&
-        (windowDepthBits < 24 || (HasStencil() && windowStencilBits < 8)))
+    if (p.EnableAutoDepthStencil && (windowDepthBits != DepthBits(p.AutoDepthStencilFormat) ||
+                                     (HasStencil() && windowStencilBits < 8)))
         return false;
     int w = 0, h = 0;
     SDL_GL_GetDrawableSize(sdlWindow, &w, &h);
@@ -300,10 +301,10 @@ void DeviceCore::CreateBackBuffer() {
     gl.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colorBuffer);
     if (params.EnableAutoDepthStencil) {
         D3DFORMAT format = params.AutoDepthStencilFormat;
-        // 16-bit depth is held in 24 bits, as in a window's framebuffer: the picture is the
-        // same whichever of the two is the back buffer.
         bool stencil = format == D3DFMT_D24S8;
-        GLenum internal = stencil ? GL_DEPTH24_STENCIL8 : GL_DEPTH_COMPONENT24;
+        GLenum internal = stencil                  ? GL_DEPTH24_STENCIL8
+                          : DepthBits(format) < 24 ? GL_DEPTH_COMPONENT16
+                                                   : GL_DEPTH_COMPONENT24;
         gl.GenRenderbuffers(1, &depthBuffer);
         gl.BindRenderbuffer(GL_RENDERBUFFER, depthBuffer);
         gl.RenderbufferStorage(GL_RENDERBUFFER, internal, w, h);
@@ -388,6 +389,11 @@ void ResolvePresentParameters(HWND window, D3DPRESENT_PARAMETERS& pp) {
         pp.BackBufferFormat = D3DFMT_X8R8G8B8;
     if (pp.BackBufferCount == 0)
         pp.BackBufferCount = 1;
+}
+
+GLint DepthBits(D3DFORMAT format) {
+    return format == D3DFMT_D16 || format == D3DFMT_D16_LOCKABLE || format == D3DFMT_D15S1 ? 16
+                                                                                           : 24;
 }
 
 bool DeviceCore::HasStencil() const {

@@ -170,6 +170,9 @@ private:
 // X8R8G8B8, a zero back-buffer count one.
 void ResolvePresentParameters(HWND window, D3DPRESENT_PARAMETERS& pp);
 
+// Bits of depth in a depth-stencil format.
+GLint DepthBits(D3DFORMAT format);
+
 // One line on the debug stream the first time a given message is seen.
 void WarnOnce(const std::string& message);
 
