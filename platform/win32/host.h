@@ -41,6 +41,17 @@ void ReleaseAllWindows();
 void* RetainGlContext(HWND hwnd);
 void ReleaseGlContext(void* glContext);
 
+// The file a name written for Windows means here: '\' separates folders, and where the exact
+// name does not exist, the path that matches it without regard to case (the exact name
+// always wins). The name as given, with '/' for '\', when nothing matches.
+std::string ResolveWindowsPath(const std::string& name);
+
+// Reads a whole file that users bring (a model, a texture), named as on Windows. It must be a
+// regular file of at most limit bytes; nothing blocks on a pipe or a device. False with a
+// reason (naming the limit when the file is larger) otherwise.
+bool ReadUserFile(const std::string& name, size_t limit, std::vector<uint8_t>& bytes,
+                  std::string& error);
+
 // The device calls this after every Present. readBackBuffer fills RGBA8 pixels, rows
 // top first, width x height. Handles --screenshot, --capture, --frames and --fixed-dt.
 void OnFramePresented(HWND hwnd, int width, int height,

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include <sys/stat.h>
+
 namespace textest {
 namespace {
 
@@ -350,6 +352,33 @@ TEST_F(LoaderTest, MissingAndDamagedFilesFailWithOneLineNamingTheFile) {
     EXPECT_NE(output.find("nowhere.png"), std::string::npos);
     EXPECT_NE(output.find("not found"), std::string::npos);
     EXPECT_EQ(D3DXCreateTextureFromFileA(device, nullptr, &texture), D3DERR_INVALIDCALL);
+}
+
+// Names written on Windows resolve as they would there; what is not a regular file of a sane
+// size fails at once with one line saying why.
+TEST_F(LoaderTest, WindowsNamesResolveAndOddFilesFailAtOnce) {
+    const std::filesystem::path dir = ScratchDir() / "Maps";
+    std::filesystem::create_directories(dir);
+    const std::vector<uint8_t> red = {255, 0, 0}, green = {0, 255, 0};
+    std::filesystem::rename(WritePng("Body.PNG", 1, 1, 3, red), dir / "Body.PNG");
+    ASSERT_EQ(Load((ScratchDir() / "maps\\body.png").string()), D3D_OK);
+    EXPECT_EQ(Rgba(0)[0], 255);
+    // The exact name wins over one that differs only in case.
+    std::filesystem::rename(WritePng("body.png", 1, 1, 3, green), dir / "body.png");
+    ASSERT_EQ(Load((dir / "body.png").string()), D3D_OK);
+    EXPECT_EQ(Rgba(0)[1], 255);
+
+    const std::filesystem::path pipe = ScratchDir() / "pipe.png", big = ScratchDir() / "big.png";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::filesystem::resize_file(WriteBytes("big.png", {}), 300u << 20); // sparse
+    for (const auto& [path, reason] : {std::pair{dir, "not a regular file"},
+                                       {pipe, "not a regular file"},
+                                       {big, "at most 268435456 bytes"}}) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(Load(path.string()), D3DXERR_INVALIDDATA);
+        std::string output = testing::internal::GetCapturedStderr();
+        EXPECT_NE(output.find(reason), std::string::npos) << output;
+    }
 }
 
 // Images written by other tools (the shared test data), when present.

@@ -3,52 +3,24 @@
 #include "platform/d3d9/formats.h"
 #include "platform/d3d9/resources.h"
 #include "platform/d3dx9/tex/image.h"
+#include "platform/win32/host.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <system_error>
 
 namespace fw::d3dx9 {
 
 namespace {
 
-constexpr uintmax_t kMaxFileBytes = 256u << 20;
+constexpr size_t kMaxFileBytes = 256u << 20; // no texture file comes near it
 
 void Report(const char* function, const std::string& name, const std::string& reason) {
     std::string line = std::string(function) + ": \"" + name + "\": " + reason + "\n";
     OutputDebugStringA(line.c_str());
 }
 
-bool ReadWholeFile(const char* path, std::vector<uint8_t>& bytes, std::string& error) {
-    std::error_code ec;
-    auto status = std::filesystem::status(path, ec);
-    if (ec || !std::filesystem::exists(status)) {
-        error = "file not found";
-        return false;
-    }
-    if (!std::filesystem::is_regular_file(status)) {
-        error = "not a regular file";
-        return false;
-    }
-    uintmax_t size = std::filesystem::file_size(path, ec);
-    if (ec || size > kMaxFileBytes) {
-        error = ec ? "cannot read the file size" : "file too large";
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    bytes.resize(size_t(size));
-    if (!in || !in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size))) {
-        error = "cannot read the file";
-        return false;
-    }
-    return true;
-}
-
-// The format a colour key needs: one with alpha.
 D3DFORMAT WithAlpha(D3DFORMAT format) {
     switch (format) {
     case D3DFMT_X8R8G8B8:
@@ -184,7 +156,7 @@ HRESULT WINAPI D3DXGetImageInfoFromFileA(LPCSTR pSrcFile, D3DXIMAGE_INFO* pSrcIn
     std::vector<uint8_t> bytes;
     std::string error;
     SourceImage image;
-    if (!ReadWholeFile(pSrcFile, bytes, error) ||
+    if (!fw::ReadUserFile(pSrcFile, kMaxFileBytes, bytes, error) ||
         !DecodeImage(bytes.data(), bytes.size(), true, image, error)) {
         Report("D3DXGetImageInfoFromFile", pSrcFile, error);
         return D3DXERR_INVALIDDATA;
@@ -205,7 +177,7 @@ HRESULT WINAPI D3DXCreateTextureFromFileExA(LPDIRECT3DDEVICE9 pDevice, LPCSTR pS
         return D3DERR_INVALIDCALL;
     std::vector<uint8_t> bytes;
     std::string error;
-    if (!ReadWholeFile(pSrcFile, bytes, error)) {
+    if (!fw::ReadUserFile(pSrcFile, kMaxFileBytes, bytes, error)) {
         Report(function, pSrcFile, error);
         return D3DXERR_INVALIDDATA;
     }
