@@ -2,6 +2,7 @@
 
 #include "platform/d3d9/formats.h"
 #include "platform/d3dx9/tex/dds.h"
+#include "platform/d3dx9/tex/jpeg.h"
 #include "platform/d3dx9/tex/png.h"
 
 #include <algorithm>
@@ -11,7 +12,6 @@
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_BMP
 #define STBI_ONLY_TGA
-#define STBI_ONLY_JPEG
 #define STBI_NO_STDIO
 #define STBI_MAX_DIMENSIONS 16384
 #if defined(__GNUC__) && !defined(__clang__)
@@ -100,7 +100,7 @@ uint32_t Le32(const uint8_t* p) {
     return Le16(p) | Le16(p + 2) << 16;
 }
 
-// stb_image reads zeros past the end of BMP, TGA and JPEG data, so a cut file would load
+// stb_image reads zeros past the end of BMP and TGA data, so a cut file would load
 // as a picture with a black tail: check the data is all there where the layout tells.
 bool CheckComplete(const uint8_t* data, size_t size, D3DXIMAGE_FILEFORMAT container,
                    std::string& error) {
@@ -120,15 +120,6 @@ bool CheckComplete(const uint8_t* data, size_t size, D3DXIMAGE_FILEFORMAT contai
         if (type >= 1 && type <= 3)
             needed = 18 + data[0] + palette +
                      uint64_t(Le16(data + 12)) * Le16(data + 14) * ((data[16] + 7) / 8);
-    } else if (container == D3DXIFF_JPG) {
-        // The entropy-coded data ends with the end-of-image marker.
-        bool end = false;
-        for (size_t i = size >= 2 ? size - 2 : 0; i > 2 && !end; --i)
-            end = data[i] == 0xff && data[i + 1] == 0xd9;
-        if (!end) {
-            error = "truncated JPEG data (no end-of-image marker)";
-            return false;
-        }
     }
     if (needed > size) {
         error = "truncated data: " + std::to_string(needed) + " bytes needed, " +
@@ -212,6 +203,8 @@ bool DecodeImage(const uint8_t* data, size_t size, bool headerOnly, SourceImage&
         return DecodeDds(data, size, headerOnly, image, error);
     if (ContainerOf(data, size) == D3DXIFF_PNG)
         return DecodePng(data, size, headerOnly, kMaxImageSide, image, error);
+    if (ContainerOf(data, size) == D3DXIFF_JPG)
+        return DecodeJpeg(data, size, headerOnly, kMaxImageSide, image, error);
     if (DecodePlainBmp(data, size, headerOnly, image))
         return true;
     if (size > size_t(INT32_MAX)) {

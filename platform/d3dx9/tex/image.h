@@ -26,7 +26,8 @@ struct SourceImage {
 
 constexpr UINT kMaxImageSide = 8192;
 
-// PNG (libpng), BMP, TGA, JPEG (stb_image) or DDS, told apart by their signatures. headerOnly
+// PNG (libpng), JPEG (libjpeg-turbo), BMP, TGA (stb_image) or DDS, told apart by their
+// signatures. headerOnly
 // fills info alone. False with a reason when the data cannot be decoded.
 bool DecodeImage(const uint8_t* data, size_t size, bool headerOnly, SourceImage& image,
                  std::string& error);
