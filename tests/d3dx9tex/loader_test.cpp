@@ -311,6 +311,9 @@ TEST_F(LoaderTest, MissingAndDamagedFilesFailWithOneLineNamingTheFile) {
     DdsLayout cube{D3DFMT_DXT1, 8, 8, 1, 0xfe00};
     DdsLayout volume{D3DFMT_A8R8G8B8, 4, 4, 1, 0x200000, 0x1007, 4};
     DdsLayout huge{D3DFMT_DXT1, 0x7fffffff, 0x7fffffff, 1};
+    // A run-length TGA that claims 8192 x 8192 from 56 bytes.
+    std::vector<uint8_t> bombTga = {0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x20, 0, 0x20, 32, 0};
+    bombTga.resize(56, 0xff);
     std::vector<uint8_t> unknownFourCC = dds;
     std::memcpy(unknownFourCC.data() + 84, "ATI2", 4);
     struct Case {
@@ -328,6 +331,7 @@ TEST_F(LoaderTest, MissingAndDamagedFilesFailWithOneLineNamingTheFile) {
         {"cut.bmp", cut(bmp, bmp.size() - 1)},
         {"cut.tga", cut(tga, tga.size() - 1)},
         {"short.tga", cut(tga, 12)},
+        {"bomb.tga", bombTga},
         {"short.dds", cut(dds, dds.size() - 1)},
         {"header.dds", cut(dds, 100)},
         {"cube.dds", DdsBytes(cube, {Noise(32 * 6, 1)})},

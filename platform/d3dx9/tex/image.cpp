@@ -117,9 +117,13 @@ bool CheckComplete(const uint8_t* data, size_t size, D3DXIMAGE_FILEFORMAT contai
     } else if (container == D3DXIFF_TGA && size >= 18) {
         uint32_t type = data[2];
         uint64_t palette = data[1] == 1 ? uint64_t(Le16(data + 5)) * ((data[7] + 7) / 8) : 0;
+        uint64_t pixels = uint64_t(Le16(data + 12)) * Le16(data + 14), bytes = (data[16] + 7) / 8;
         if (type >= 1 && type <= 3)
-            needed = 18 + data[0] + palette +
-                     uint64_t(Le16(data + 12)) * Le16(data + 14) * ((data[16] + 7) / 8);
+            needed = 18 + data[0] + palette + pixels * bytes;
+        // Run-length data holds at most 128 pixels a packet, each packet a count byte and a
+        // pixel at least: a tiny file cannot make a huge image.
+        if (type >= 9 && type <= 11)
+            needed = 18 + data[0] + palette + (pixels + 127) / 128 * (1 + bytes);
     }
     if (needed > size) {
         error = "truncated data: " + std::to_string(needed) + " bytes needed, " +
