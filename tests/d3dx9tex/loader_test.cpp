@@ -332,6 +332,7 @@ TEST_F(LoaderTest, MissingAndDamagedFilesFailWithOneLineNamingTheFile) {
         {"cut.tga", cut(tga, tga.size() - 1)},
         {"short.tga", cut(tga, 12)},
         {"bomb.tga", bombTga},
+        {"headerless.tga", cut(bombTga, 17)},
         {"short.dds", cut(dds, dds.size() - 1)},
         {"header.dds", cut(dds, 100)},
         {"cube.dds", DdsBytes(cube, {Noise(32 * 6, 1)})},

@@ -104,8 +104,13 @@ uint32_t Le32(const uint8_t* p) {
 // as a picture with a black tail: check the data is all there where the layout tells.
 bool CheckComplete(const uint8_t* data, size_t size, D3DXIMAGE_FILEFORMAT container,
                    std::string& error) {
+    // Headers themselves first: past their end the decoder would read zeros as sizes.
+    if ((container == D3DXIFF_BMP && size < 30) || (container == D3DXIFF_TGA && size < 18)) {
+        error = "truncated header";
+        return false;
+    }
     uint64_t needed = 0;
-    if (container == D3DXIFF_BMP && size >= 30) {
+    if (container == D3DXIFF_BMP) {
         uint32_t headerSize = Le32(data + 14);
         bool core = headerSize == 12;
         uint64_t w = core ? Le16(data + 18) : uint32_t(std::abs(int32_t(Le32(data + 18))));
@@ -114,7 +119,7 @@ bool CheckComplete(const uint8_t* data, size_t size, D3DXIMAGE_FILEFORMAT contai
         uint32_t compression = core || size < 34 ? 0 : Le32(data + 30);
         if (compression == 0 || compression == 3 || compression == 6)
             needed = Le32(data + 10) + ((bpp * w + 31) / 32) * 4 * h;
-    } else if (container == D3DXIFF_TGA && size >= 18) {
+    } else if (container == D3DXIFF_TGA) {
         uint32_t type = data[2];
         uint64_t palette = data[1] == 1 ? uint64_t(Le16(data + 5)) * ((data[7] + 7) / 8) : 0;
         uint64_t pixels = uint64_t(Le16(data + 12)) * Le16(data + 14), bytes = (data[16] + 7) / 8;
