@@ -22,6 +22,7 @@ struct FrameState {
     uint64_t presented = 0;
     Frame last; // kept for --screenshot until it is written
     bool lastWritten = true;
+    bool lastWriteFailed = false;
     bool closeRequested = false;
 };
 
@@ -80,10 +81,14 @@ bool WritePng(const std::string& path, int width, int height, const std::vector<
 bool FlushScreenshot() {
     FrameState& state = State();
     const std::string& path = GetRunOptions().screenshot;
-    if (path.empty() || state.lastWritten)
+    if (path.empty())
         return true;
-    state.lastWritten = true;
-    return WritePng(path, state.last.width, state.last.height, state.last.rgba);
+    if (!state.lastWritten) {
+        state.lastWritten = true;
+        state.lastWriteFailed =
+            !WritePng(path, state.last.width, state.last.height, state.last.rgba);
+    }
+    return !state.lastWriteFailed; // a failed write stays failed: the exit code says so
 }
 
 uint64_t PresentedFrameCount() {
