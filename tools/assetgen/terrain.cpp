@@ -148,13 +148,16 @@ RgbImage makeDetailTexture() {
     RgbImage image(size, size);
     for (int y = 0; y < size; ++y)
         for (int x = 0; x < size; ++x) {
-            // Integer lattice periods across the image, so the repeat has no seam.
-            float coarse = fbm(x * 8.0f / size, y * 8.0f / size, 51, 4, 0.5f, 8);
-            float fine = fbm(x * 64.0f / size, y * 64.0f / size, 53, 2, 0.5f, 64);
-            float value =
-                0.9f + 0.055f * coarse + 0.035f * fine + 0.03f * (hashUnit(x, y, 57) - 0.5f);
-            uint8_t v = toByte(value);
-            image.at(x, y) = {v, v, v};
+            // Integer lattice periods across the image, so the repeat has no seam. Clumps a
+            // few texels wide, a finer grain inside them and single grains: ground seen close.
+            float clumps = fbm(x * 16.0f / size, y * 16.0f / size, 51, 3, 0.5f, 16);
+            float grain = fbm(x * 64.0f / size, y * 64.0f / size, 53, 2, 0.5f, 64);
+            float grains = hashUnit(x, y, 57) - 0.5f;
+            float value = 0.82f + 0.22f * clumps + 0.15f * grain + 0.13f * grains;
+            // A faint warm or cool cast that follows the clumps, as soil and dry grass do.
+            float cast = 0.04f * fbm(x * 8.0f / size, y * 8.0f / size, 59, 2, 0.5f, 8);
+            image.at(x, y) = {toByte(value * (1.0f + cast)), toByte(value),
+                              toByte(value * (1.0f - cast))};
         }
     return image;
 }
