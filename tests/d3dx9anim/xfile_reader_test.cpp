@@ -243,3 +243,65 @@ TEST(XFileReader, ReferencesPickTheLatestEarlierNamesakeAndMaterialsFirst) {
     EXPECT_EQ(doc.topLevel[3]->children[0].object, doc.topLevel[2]);
     EXPECT_EQ(doc.topLevel[5]->children[0].object, doc.topLevel[4]);
 }
+
+// A count one short of its data leaves the last items over; they must not be read as
+// the members that follow (a vertex index as a weight, weights as the offset matrix).
+TEST(XFileReader, SkinWeightsBeyondTheirCountFailInEveryEncoding) {
+    EXPECT_EQ(ParseError(xtest::Bytes("xof 0303txt 0032\n"
+                                      "SkinWeights {\n"
+                                      "  \"Bone\"; 1;\n"
+                                      "  0, 1;\n"
+                                      "  0.5, 0.5;\n"
+                                      "  1,0,0,0, 0,1,0,0, 0,0,1,0, 0,0,0,1;;\n"
+                                      "}\n")),
+              "t.x:6: data left over at the end of SkinWeights at line 2 (nWeights = 1)");
+    xtest::BinaryWriter w;
+    w.Name("SkinWeights").Open().String("Bone").Ints({1, 0, 1});
+    w.Floats({0.5, 0.5, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}).Close();
+    EXPECT_EQ(ParseError(w.Data()),
+              "t.x: byte 65: data left over at the end of SkinWeights at byte 16 (nWeights = 1)");
+    EXPECT_EQ(ParseError(xtest::Compress(w.Data())),
+              "t.x: byte 49: data left over at the end of SkinWeights at byte 0 (nWeights = 1)");
+}
+
+TEST(XFileReader, AnimationKeyBeyondItsCountFails) {
+    EXPECT_EQ(ParseError(xtest::Bytes("xof 0303txt 0032\n"
+                                      "AnimationSet { Animation { {A}\n"
+                                      "  AnimationKey { 2; 1;\n"
+                                      "    0; 3; 0,0,0;;,\n"
+                                      "    10; 3; 1,1,1;;;\n"
+                                      "} } }\n")),
+              "t.x:5: data left over at the end of AnimationKey at line 3 (nKeys = 1)");
+}
+
+// Its own data ends at the face indices; after them it holds only materials.
+TEST(XFileReader, MaterialListHoldsItsIndicesThenOnlyMaterials) {
+    EXPECT_EQ(ParseError(xtest::Bytes("xof 0303txt 0032\n"
+                                      "MeshMaterialList mats {\n"
+                                      "  1; 2;\n"
+                                      "  0, 0, 0;;\n"
+                                      "  { Red }\n"
+                                      "}\n")),
+              "t.x:4: data left over at the end of MeshMaterialList 'mats' at line 2 "
+              "(nMaterials = 1, nFaceIndexes = 2)");
+    EXPECT_EQ(ParseError(xtest::Bytes("xof 0303txt 0032\n"
+                                      "MeshMaterialList { 1; 1; 0;;\n"
+                                      "  TextureFilename { \"a.png\"; }\n"
+                                      "}\n")),
+              "t.x:3: MeshMaterialList at line 2 cannot hold a 'TextureFilename' object");
+}
+
+TEST(XFileReader, FractionalCountsFailAtTheirLine) {
+    EXPECT_EQ(ParseError(xtest::Bytes("xof 0303txt 0032\n"
+                                      "AnimationKey {\n"
+                                      "  0; 134.7;\n"
+                                      "  0; 4; 1,0,0,0;;;\n"
+                                      "}\n")),
+              "t.x:3: AnimationKey at line 2: count nKeys is 134.7, not a whole number of items");
+    EXPECT_EQ(ParseError(xtest::Bytes("xof 0303txt 0032\n"
+                                      "Mesh M { 3; 0;0;0;, 1;0;0;, 0;1;0;;\n"
+                                      "  1; 2.5; 0,1,2;;\n"
+                                      "}\n")),
+              "t.x:3: Mesh 'M' at line 2: count nFaceVertexIndices is 2.5, not a whole number "
+              "of items");
+}

@@ -54,6 +54,9 @@ struct Document {
 
 // Parses a whole file image. fileName only labels the error text, which reads
 // "<fileName>:<line>: <what>" for text and "<fileName>: byte <n>: <what>" for binary.
+// Objects of the standard templates are held to their layouts: data past what the
+// counts describe, a count that is no whole number, data after child objects or a child
+// the template does not allow fails the parse. Data cut short is left to the readers.
 bool ParseDocument(const uint8_t* data, size_t size, const std::string& fileName, Document& doc,
                    std::string& error);
 bool LoadDocument(const std::string& path, Document& doc, std::string& error);

@@ -1,13 +1,18 @@
 // Text and binary .X token streams and the one parser that builds objects from both.
-// The parser does not need template layouts: in both encodings an object body is its
-// scalars in member order, then child objects and references, which is all we keep.
-// Separators are accepted wherever they appear, as real exporters place them loosely.
+// In both encodings an object body is its scalars in member order, then child objects
+// and references, which is all we keep. The standard templates' layouts are checked as
+// the scalars arrive, so a count that disagrees with its data fails here instead of
+// shifting every later member. Separators are accepted wherever they appear, as real
+// exporters place them loosely.
 #include "platform/d3dx9/anim/xfile.h"
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <span>
 #include <unordered_map>
 
 namespace fw::xfile {
@@ -477,6 +482,277 @@ private:
 };
 
 // ---------------------------------------------------------------------------
+// Layouts of the standard templates
+
+enum class Kind : uint8_t { Number, String, Struct };
+
+struct Layout;
+
+struct Member {
+    const char* name;
+    Kind kind = Kind::Number;
+    const Layout* type = nullptr; // Struct members
+    uint8_t fixed = 1;            // items, when no count member sizes the array
+    int8_t sizedBy = -1;          // index of the earlier member that sizes the array
+    bool count = false;           // a number of items: must be a whole number
+};
+
+constexpr Member Num(const char* name) {
+    return {name};
+}
+constexpr Member Str(const char* name) {
+    return {name, Kind::String};
+}
+constexpr Member Count(const char* name) {
+    return {name, Kind::Number, nullptr, 1, -1, true};
+}
+constexpr Member Nums(const char* name, uint8_t fixed) {
+    return {name, Kind::Number, nullptr, fixed};
+}
+constexpr Member NumArray(const char* name, int8_t sizedBy) {
+    return {name, Kind::Number, nullptr, 1, sizedBy};
+}
+constexpr Member Of(const char* name, const Layout& type) {
+    return {name, Kind::Struct, &type};
+}
+constexpr Member ArrayOf(const char* name, const Layout& type, int8_t sizedBy) {
+    return {name, Kind::Struct, &type, 1, sizedBy};
+}
+
+enum class Children : uint8_t { None, Any, Listed };
+
+struct Layout {
+    std::string_view name;
+    std::span<const Member> members;
+    Children children = Children::None;
+    std::string_view allowed; // the one template a Listed layout admits
+};
+
+constexpr size_t kMaxMembers = 8;
+constexpr int kMaxLayoutDepth = 4;
+
+// The walker below relies on every structure starting with a scalar it must read.
+constexpr bool StartsWithScalar(const Layout& layout) {
+    if (layout.members.empty())
+        return false;
+    const Member& m = layout.members[0];
+    return m.sizedBy < 0 && m.fixed > 0 && (m.kind != Kind::Struct || StartsWithScalar(*m.type));
+}
+
+constexpr int Depth(const Layout& layout) {
+    int deepest = 0;
+    for (const Member& m : layout.members)
+        if (m.kind == Kind::Struct)
+            deepest = std::max(deepest, Depth(*m.type));
+    return deepest + 1;
+}
+
+#define FW_LAYOUT(id, name, children, allowed, ...)                                                \
+    constexpr Member id##Members[] = {__VA_ARGS__};                                                \
+    constexpr Layout id{name, id##Members, children, allowed};                                     \
+    static_assert(std::size(id##Members) <= kMaxMembers && Depth(id) <= kMaxLayoutDepth &&         \
+                  StartsWithScalar(id))
+
+FW_LAYOUT(kVector, "Vector", Children::None, {}, Num("x"), Num("y"), Num("z"));
+FW_LAYOUT(kCoords2d, "Coords2d", Children::None, {}, Num("u"), Num("v"));
+FW_LAYOUT(kMatrix4x4, "Matrix4x4", Children::None, {}, Nums("matrix", 16));
+FW_LAYOUT(kColorRGBA, "ColorRGBA", Children::None, {}, Num("red"), Num("green"), Num("blue"),
+          Num("alpha"));
+FW_LAYOUT(kColorRGB, "ColorRGB", Children::None, {}, Num("red"), Num("green"), Num("blue"));
+FW_LAYOUT(kIndexedColor, "IndexedColor", Children::None, {}, Num("index"),
+          Of("indexColor", kColorRGBA));
+FW_LAYOUT(kBoolean, "Boolean", Children::None, {}, Num("truefalse"));
+FW_LAYOUT(kBoolean2d, "Boolean2d", Children::None, {}, Of("u", kBoolean), Of("v", kBoolean));
+FW_LAYOUT(kMaterialWrap, "MaterialWrap", Children::None, {}, Of("u", kBoolean), Of("v", kBoolean));
+FW_LAYOUT(kTextureFilename, "TextureFilename", Children::None, {}, Str("filename"));
+FW_LAYOUT(kMaterial, "Material", Children::Any, {}, Of("faceColor", kColorRGBA), Num("power"),
+          Of("specularColor", kColorRGB), Of("emissiveColor", kColorRGB));
+FW_LAYOUT(kMeshFace, "MeshFace", Children::None, {}, Count("nFaceVertexIndices"),
+          NumArray("faceVertexIndices", 0));
+FW_LAYOUT(kMeshFaceWraps, "MeshFaceWraps", Children::None, {}, Count("nFaceWrapValues"),
+          ArrayOf("faceWrapValues", kBoolean2d, 0));
+FW_LAYOUT(kMeshTextureCoords, "MeshTextureCoords", Children::None, {}, Count("nTextureCoords"),
+          ArrayOf("textureCoords", kCoords2d, 0));
+FW_LAYOUT(kMeshMaterialList, "MeshMaterialList", Children::Listed, "Material", Count("nMaterials"),
+          Count("nFaceIndexes"), NumArray("faceIndexes", 1));
+FW_LAYOUT(kMeshNormals, "MeshNormals", Children::None, {}, Count("nNormals"),
+          ArrayOf("normals", kVector, 0), Count("nFaceNormals"),
+          ArrayOf("faceNormals", kMeshFace, 2));
+FW_LAYOUT(kMeshVertexColors, "MeshVertexColors", Children::None, {}, Count("nVertexColors"),
+          ArrayOf("vertexColors", kIndexedColor, 0));
+FW_LAYOUT(kMesh, "Mesh", Children::Any, {}, Count("nVertices"), ArrayOf("vertices", kVector, 0),
+          Count("nFaces"), ArrayOf("faces", kMeshFace, 2));
+FW_LAYOUT(kFrameTransformMatrix, "FrameTransformMatrix", Children::None, {},
+          Of("frameMatrix", kMatrix4x4));
+FW_LAYOUT(kFloatKeys, "FloatKeys", Children::None, {}, Count("nValues"), NumArray("values", 0));
+FW_LAYOUT(kTimedFloatKeys, "TimedFloatKeys", Children::None, {}, Num("time"),
+          Of("tfkeys", kFloatKeys));
+FW_LAYOUT(kAnimationKey, "AnimationKey", Children::None, {}, Num("keyType"), Count("nKeys"),
+          ArrayOf("keys", kTimedFloatKeys, 1));
+FW_LAYOUT(kAnimationOptions, "AnimationOptions", Children::None, {}, Num("openclosed"),
+          Num("positionquality"));
+FW_LAYOUT(kAnimTicksPerSecond, "AnimTicksPerSecond", Children::None, {}, Num("AnimTicksPerSecond"));
+FW_LAYOUT(kXSkinMeshHeader, "XSkinMeshHeader", Children::None, {}, Num("nMaxSkinWeightsPerVertex"),
+          Num("nMaxSkinWeightsPerFace"), Num("nBones"));
+FW_LAYOUT(kVertexDuplicationIndices, "VertexDuplicationIndices", Children::None, {},
+          Count("nIndices"), Num("nOriginalVertices"), NumArray("indices", 0));
+FW_LAYOUT(kSkinWeights, "SkinWeights", Children::None, {}, Str("transformNodeName"),
+          Count("nWeights"), NumArray("vertexIndices", 1), NumArray("weights", 1),
+          Of("matrixOffset", kMatrix4x4));
+FW_LAYOUT(kVertexElement, "VertexElement", Children::None, {}, Num("Type"), Num("Method"),
+          Num("Usage"), Num("UsageIndex"));
+FW_LAYOUT(kDeclData, "DeclData", Children::None, {}, Count("nElements"),
+          ArrayOf("Elements", kVertexElement, 0), Count("nDWords"), NumArray("data", 2));
+FW_LAYOUT(kFVFData, "FVFData", Children::None, {}, Num("dwFVF"), Count("nDWords"),
+          NumArray("data", 1));
+FW_LAYOUT(kEffectInstance, "EffectInstance", Children::Any, {}, Str("EffectFilename"));
+FW_LAYOUT(kEffectParamFloats, "EffectParamFloats", Children::None, {}, Str("ParamName"),
+          Count("nFloats"), NumArray("Floats", 1));
+FW_LAYOUT(kEffectParamString, "EffectParamString", Children::None, {}, Str("ParamName"),
+          Str("Value"));
+FW_LAYOUT(kEffectParamDWord, "EffectParamDWord", Children::None, {}, Str("ParamName"),
+          Num("Value"));
+FW_LAYOUT(kHeader, "Header", Children::None, {}, Num("major"), Num("minor"), Num("flags"));
+FW_LAYOUT(kGuid, "Guid", Children::None, {}, Num("data1"), Num("data2"), Num("data3"),
+          Nums("data4", 8));
+FW_LAYOUT(kCompressedAnimationSet, "CompressedAnimationSet", Children::None, {},
+          Num("CompressedBlockSize"), Num("TicksPerSec"), Num("PlaybackType"),
+          Count("BufferLength"), NumArray("CompressedData", 3));
+
+#undef FW_LAYOUT
+
+// Frame, Animation and AnimationSet hold no data of their own, so nothing in them can
+// shift; they and the templates a file declares itself are not checked.
+// clang-format off
+constexpr const Layout* kLayouts[] = {
+    &kVector, &kCoords2d, &kMatrix4x4, &kColorRGBA, &kColorRGB, &kIndexedColor, &kBoolean,
+    &kBoolean2d, &kMaterialWrap, &kTextureFilename, &kMaterial, &kMeshFace, &kMeshFaceWraps,
+    &kMeshTextureCoords, &kMeshMaterialList, &kMeshNormals, &kMeshVertexColors, &kMesh,
+    &kFrameTransformMatrix, &kFloatKeys, &kTimedFloatKeys, &kAnimationKey, &kAnimationOptions,
+    &kAnimTicksPerSecond, &kXSkinMeshHeader, &kVertexDuplicationIndices, &kSkinWeights,
+    &kVertexElement, &kDeclData, &kFVFData, &kEffectInstance, &kEffectParamFloats,
+    &kEffectParamString, &kEffectParamDWord, &kHeader, &kGuid, &kCompressedAnimationSet,
+};
+// clang-format on
+
+const Layout* FindLayout(std::string_view templ) {
+    for (const Layout* layout : kLayouts)
+        if (EqualsNoCase(layout->name, templ))
+            return layout;
+    return nullptr;
+}
+
+// Follows one object's scalars through its template, nested structures and all, as
+// they arrive; binary lists may span members, so it goes scalar by scalar.
+class LayoutWalker {
+public:
+    enum class Verdict { Ok, Leftover, AfterChildren, WrongKind, BadCount };
+
+    explicit LayoutWalker(const Layout* layout) : m_root(layout) {
+        if (layout)
+            m_frames[m_depth++] = Frame{layout};
+    }
+
+    bool Checked() const { return m_root != nullptr; }
+
+    Verdict Take(double value, bool isString) {
+        const Member* m = Expect();
+        m_last = m;
+        if (!m)
+            return Verdict::Leftover;
+        if (m_closed)
+            return Verdict::AfterChildren;
+        if ((m->kind == Kind::String) != isString)
+            return Verdict::WrongKind;
+        Frame& f = m_frames[m_depth - 1];
+        if (m->count) {
+            if (!(value >= 0.0 && value <= 4294967295.0 && value == std::floor(value)))
+                return Verdict::BadCount;
+            f.counts[f.member] = uint32_t(value);
+            f.read |= uint8_t(1u << f.member);
+        }
+        --f.left;
+        return Verdict::Ok;
+    }
+
+    // A child object or reference ends the data. Data cut short is left to the
+    // object's reader, which knows which counts it needs.
+    void CloseData() { m_closed = true; }
+
+    bool Admits(std::string_view child) const {
+        return !m_root || m_root->children == Children::Any ||
+               (m_root->children == Children::Listed && EqualsNoCase(child, m_root->allowed));
+    }
+    bool AdmitsReferences() const { return !m_root || m_root->children != Children::None; }
+
+    // The member the last offered scalar was meant for.
+    const Member* Last() const { return m_last; }
+
+    // "nVertices = 8, nFaces = 6": the object's own counts read so far.
+    std::string Counts() const {
+        std::string out;
+        const Frame& f = m_frames[0];
+        for (size_t i = 0; m_root && i < m_root->members.size(); ++i)
+            if (f.read & (1u << i))
+                out += (out.empty() ? "" : ", ") + std::string(m_root->members[i].name) + " = " +
+                       std::to_string(f.counts[i]);
+        return out;
+    }
+
+private:
+    struct Frame {
+        const Layout* layout = nullptr;
+        size_t member = 0;
+        bool entered = false; // left holds the current member's items
+        uint64_t left = 0;
+        uint32_t counts[kMaxMembers] = {};
+        uint8_t read = 0; // bit per count member already read
+    };
+
+    // The member the next scalar belongs to, entering and leaving structures on the
+    // way; null once the whole layout is read. Every structure begins with a scalar, so
+    // this takes a few steps, never one per item of a long array.
+    const Member* Expect() {
+        while (m_depth > 0) {
+            Frame& f = m_frames[m_depth - 1];
+            if (f.member == f.layout->members.size()) {
+                if (m_depth == 1)
+                    return nullptr; // the object's own frame stays for Counts()
+                --m_depth;
+                --m_frames[m_depth - 1].left;
+                continue;
+            }
+            const Member& m = f.layout->members[f.member];
+            if (!f.entered) {
+                f.left = m.sizedBy >= 0 ? f.counts[m.sizedBy] : m.fixed;
+                f.entered = true;
+            }
+            if (f.left == 0) {
+                ++f.member;
+                f.entered = false;
+                continue;
+            }
+            if (m.kind != Kind::Struct)
+                return &m;
+            m_frames[m_depth++] = Frame{m.type};
+        }
+        return nullptr;
+    }
+
+    const Layout* m_root;
+    Frame m_frames[kMaxLayoutDepth];
+    int m_depth = 0;
+    const Member* m_last = nullptr;
+    bool m_closed = false;
+};
+
+std::string FormatNumber(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
+// ---------------------------------------------------------------------------
 // Parser
 
 template <class Lexer> class Parser {
@@ -568,30 +844,51 @@ private:
     }
 
     bool ParseBody(Object& object, int depth) {
+        LayoutWalker layout(FindLayout(object.templateName));
         for (;;) {
             const Token t = m_lex.Next();
             const size_t at = m_lex.TokenPos();
             switch (t.kind) {
             case Tok::Number:
+                if (!Check(object, layout, t.number, false, at))
+                    return false;
                 object.values.push_back(t.number);
                 break;
             case Tok::Separator:
             case Tok::Guid: // instance GUIDs carry nothing we use
                 break;
-            case Tok::List:
+            case Tok::List: {
+                const size_t first = object.values.size();
                 m_lex.AppendList(object.values);
+                for (size_t i = first; layout.Checked() && i < object.values.size(); ++i)
+                    if (!Check(object, layout, object.values[i], false, at))
+                        return false;
                 break;
+            }
             case Tok::String:
+                if (!Check(object, layout, 0.0, true, at))
+                    return false;
                 object.strings.emplace_back(uint32_t(object.values.size()), std::string(t.text));
                 object.values.push_back(0.0);
                 break;
             case Tok::CBrace:
                 return true;
             case Tok::OBrace:
+                layout.CloseData();
+                if (!layout.AdmitsReferences()) {
+                    SetError(at, Describe(object) + " cannot hold a reference");
+                    return false;
+                }
                 if (!ParseReference(object, at))
                     return false;
                 break;
             case Tok::Name: {
+                layout.CloseData();
+                if (!layout.Admits(t.text)) {
+                    SetError(at, Describe(object) + " cannot hold a '" + std::string(t.text) +
+                                     "' object");
+                    return false;
+                }
                 Object* child = ParseObject(t.text, at, depth + 1);
                 if (!child)
                     return false;
@@ -609,6 +906,42 @@ private:
                 return false;
             }
         }
+    }
+
+    static std::string Describe(const Object& o) {
+        return o.templateName + (o.name.empty() ? "" : " '" + o.name + "'") +
+               (o.binary ? " at byte " : " at line ") + std::to_string(o.line);
+    }
+
+    static std::string WithCounts(const LayoutWalker& layout) {
+        const std::string counts = layout.Counts();
+        return counts.empty() ? "" : " (" + counts + ")";
+    }
+
+    bool Check(const Object& object, LayoutWalker& layout, double value, bool isString, size_t at) {
+        if (!layout.Checked())
+            return true;
+        const LayoutWalker::Verdict verdict = layout.Take(value, isString);
+        if (verdict == LayoutWalker::Verdict::Ok)
+            return true;
+        const Member* m = layout.Last();
+        switch (verdict) {
+        case LayoutWalker::Verdict::Leftover:
+            SetError(at, "data left over at the end of " + Describe(object) + WithCounts(layout));
+            break;
+        case LayoutWalker::Verdict::AfterChildren:
+            SetError(at, "data after the child objects of " + Describe(object));
+            break;
+        case LayoutWalker::Verdict::WrongKind:
+            SetError(at, Describe(object) + ": " + m->name + " must be " +
+                             (m->kind == Kind::String ? "a string" : "a number"));
+            break;
+        default:
+            SetError(at, Describe(object) + ": count " + m->name + " is " + FormatNumber(value) +
+                             ", not a whole number of items");
+            break;
+        }
+        return false;
     }
 
     bool ParseReference(Object& object, size_t at) {
