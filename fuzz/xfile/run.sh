@@ -17,6 +17,7 @@ clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-reco
     "$repo"/platform/d3dx9/anim/xfile_mesh.cpp \
     "$repo"/platform/d3dx9/anim/anim_set.cpp \
     "$repo"/platform/d3dx9/math/*.cpp \
+    "$repo"/platform/win32/files.cpp \
     -lz -o "$work/fuzz_xfile"
 
 # Seeds: small files of every encoding, plus the shared real files when they are there.

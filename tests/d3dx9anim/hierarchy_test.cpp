@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 
 using namespace xtest;
@@ -357,10 +360,23 @@ TEST_F(HierarchyTest, BadFilesFailWithOneDiagnosticLine) {
         EXPECT_NE(err.find(c.name), std::string::npos) << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     }
-    testing::internal::CaptureStderr();
-    Loaded missing(::testing::TempDir() + "does-not-exist.x");
-    EXPECT_EQ(missing.hr, E_FAIL);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot open"), std::string::npos);
+    // What is not a regular file of a sane size fails at once, nothing read, nothing waited for.
+    const std::filesystem::path big = Write("big.x", {});
+    const std::filesystem::path dir = big.parent_path(), folder = dir / "hero.X",
+                                pipe = dir / "pipe.x";
+    std::filesystem::create_directories(folder);
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::filesystem::resize_file(big, 5ull << 30); // sparse: 5 GiB
+    for (const auto& [path, reason] : {std::pair{dir / "does-not-exist.x", "file not found"},
+                                       {folder, "not a regular file"},
+                                       {pipe, "not a regular file"},
+                                       {big, "at most 268435456 bytes"}}) {
+        testing::internal::CaptureStderr();
+        Loaded odd(path.string());
+        EXPECT_EQ(odd.hr, E_FAIL);
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find(reason), std::string::npos) << err;
+    }
 }
 
 TEST_F(HierarchyTest, MissingArgumentsAreInvalidCalls) {

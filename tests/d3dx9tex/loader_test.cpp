@@ -314,6 +314,10 @@ TEST_F(LoaderTest, MissingAndDamagedFilesFailWithOneLineNamingTheFile) {
     // A run-length TGA that claims 8192 x 8192 from 56 bytes.
     std::vector<uint8_t> bombTga = {0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x20, 0, 0x20, 32, 0};
     bombTga.resize(56, 0xff);
+    // A 36-byte BMP of 2048 x 7676 one-bit pixels in a compression nobody knows.
+    const std::vector<uint8_t> packedBmp = {
+        0x42, 0x4d, 0x4a, 0x01, 0,    0, 0, 0, 0, 0x57, 0x24, 0, 0,    0,    0x7c, 0,    0,   0, 0,
+        0x08, 0,    0,    0xfc, 0x1d, 0, 0, 1, 0, 1,    0,    0, 0x32, 0xfc, 0xff, 0x42, 0xff};
     std::vector<uint8_t> unknownFourCC = dds;
     std::memcpy(unknownFourCC.data() + 84, "ATI2", 4);
     struct Case {
@@ -333,6 +337,7 @@ TEST_F(LoaderTest, MissingAndDamagedFilesFailWithOneLineNamingTheFile) {
         {"short.tga", cut(tga, 12)},
         {"bomb.tga", bombTga},
         {"headerless.tga", cut(bombTga, 17)},
+        {"packed.bmp", packedBmp},
         {"short.dds", cut(dds, dds.size() - 1)},
         {"header.dds", cut(dds, 100)},
         {"cube.dds", DdsBytes(cube, {Noise(32 * 6, 1)})},

@@ -5,6 +5,7 @@
 // shifting every later member. Separators are accepted wherever they appear, as real
 // exporters place them loosely.
 #include "platform/d3dx9/anim/xfile.h"
+#include "platform/win32/host.h"
 
 #include <algorithm>
 #include <charconv>
@@ -1073,23 +1074,11 @@ bool ParseDocument(const uint8_t* data, size_t size, const std::string& fileName
 }
 
 bool LoadDocument(const std::string& path, Document& doc, std::string& error) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        error = path + ": cannot open the file";
-        return false;
-    }
+    // Far beyond any real model, and safely below what a reader can hold at once.
+    constexpr size_t kMaxFileBytes = 256u << 20;
     std::vector<uint8_t> bytes;
-    bool readFailed = std::fseek(file, 0, SEEK_END) != 0;
-    const long size = readFailed ? -1 : std::ftell(file);
-    if (size >= 0 && std::fseek(file, 0, SEEK_SET) == 0) {
-        bytes.resize(size_t(size));
-        readFailed = std::fread(bytes.data(), 1, bytes.size(), file) != bytes.size();
-    } else {
-        readFailed = true;
-    }
-    std::fclose(file);
-    if (readFailed) {
-        error = path + ": cannot read the file";
+    if (!ReadUserFile(path, kMaxFileBytes, bytes, error)) {
+        error = path + ": " + error;
         return false;
     }
     return ParseDocument(bytes.data(), bytes.size(), path, doc, error);

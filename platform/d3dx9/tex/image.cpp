@@ -117,8 +117,13 @@ bool CheckComplete(const uint8_t* data, size_t size, D3DXIMAGE_FILEFORMAT contai
         uint64_t h = core ? Le16(data + 20) : uint32_t(std::abs(int32_t(Le32(data + 22))));
         uint32_t bpp = core ? Le16(data + 24) : Le16(data + 28);
         uint32_t compression = core || size < 34 ? 0 : Le32(data + 30);
-        if (compression == 0 || compression == 3 || compression == 6)
-            needed = Le32(data + 10) + ((bpp * w + 31) / 32) * 4 * h;
+        // Plain rows or bit fields only: the decoder would read any other value as plain
+        // rows of zeros past the end.
+        if (compression != 0 && compression != 3 && compression != 6) {
+            error = "unsupported BMP compression " + std::to_string(compression);
+            return false;
+        }
+        needed = Le32(data + 10) + ((uint64_t(bpp) * w + 31) / 32) * 4 * h;
     } else if (container == D3DXIFF_TGA) {
         uint32_t type = data[2];
         uint64_t palette = data[1] == 1 ? uint64_t(Le16(data + 5)) * ((data[7] + 7) / 8) : 0;
