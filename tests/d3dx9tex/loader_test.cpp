@@ -381,9 +381,11 @@ TEST_F(LoaderTest, WindowsNamesResolveAndOddFilesFailAtOnce) {
     const std::filesystem::path pipe = ScratchDir() / "pipe.png", big = ScratchDir() / "big.png";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     std::filesystem::resize_file(WriteBytes("big.png", {}), 300u << 20); // sparse
+    const std::filesystem::path wide = WritePng("wide.png", 8193, 1, 1, std::vector<uint8_t>(8193));
     for (const auto& [path, reason] : {std::pair{dir, "not a regular file"},
                                        {pipe, "not a regular file"},
-                                       {big, "at most 268435456 bytes"}}) {
+                                       {big, "at most 268435456 bytes"},
+                                       {wide, "at most 8192 x 8192"}}) {
         testing::internal::CaptureStderr();
         EXPECT_EQ(Load(path.string()), D3DXERR_INVALIDDATA);
         std::string output = testing::internal::GetCapturedStderr();

@@ -117,7 +117,8 @@ bool ParseDdsHeader(const uint8_t* data, size_t size, DdsImage& image, UINT& lev
     if (image.width == 0 || image.height == 0 || image.width > kMaxDdsSide ||
         image.height > kMaxDdsSide) {
         error = "unsupported size " + std::to_string(image.width) + " x " +
-                std::to_string(image.height);
+                std::to_string(image.height) + ": at most " + std::to_string(kMaxDdsSide) + " x " +
+                std::to_string(kMaxDdsSide);
         return false;
     }
     image.format = FormatOf(pf);

@@ -13,7 +13,7 @@
 #define STBI_ONLY_BMP
 #define STBI_ONLY_TGA
 #define STBI_NO_STDIO
-#define STBI_MAX_DIMENSIONS 16384
+#define STBI_MAX_DIMENSIONS (1 << 24) // ours is lower and checked first, with a clearer message
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-function"
@@ -231,7 +231,8 @@ bool DecodeImage(const uint8_t* data, size_t size, bool headerOnly, SourceImage&
         return false;
     }
     if (w <= 0 || h <= 0 || UINT(w) > kMaxImageSide || UINT(h) > kMaxImageSide) {
-        error = "unsupported size " + std::to_string(w) + " x " + std::to_string(h);
+        error = "unsupported size " + std::to_string(w) + " x " + std::to_string(h) + ": at most " +
+                std::to_string(kMaxImageSide) + " x " + std::to_string(kMaxImageSide);
         return false;
     }
     D3DXIMAGE_FILEFORMAT container = ContainerOf(data, size);
