@@ -305,6 +305,13 @@ TEST_F(LoaderTest, MissingAndDamagedFilesFailWithOneLineNamingTheFile) {
         bytes.resize(std::min(keep, bytes.size()));
         return bytes;
     };
+    // A Huffman table that claims more codes than it can hold (sixteen counts of 255).
+    std::vector<uint8_t> badHuffman = jpg;
+    for (size_t i = 0; i + 21 < badHuffman.size(); ++i)
+        if (badHuffman[i] == 0xff && badHuffman[i + 1] == 0xc4) {
+            std::fill(badHuffman.begin() + long(i) + 5, badHuffman.begin() + long(i) + 21, 0xff);
+            break;
+        }
     std::vector<uint8_t> corruptPng = png;
     for (size_t i = 60; i < corruptPng.size() - 12; ++i)
         corruptPng[i] ^= 0x5a;
@@ -332,6 +339,7 @@ TEST_F(LoaderTest, MissingAndDamagedFilesFailWithOneLineNamingTheFile) {
         {"headless.bmp", cut(bmp, 10)},
         {"short.jpg", cut(jpg, 100)},
         {"cut.jpg", cut(jpg, jpg.size() - 40)},
+        {"huffman.jpg", badHuffman},
         {"cut.bmp", cut(bmp, bmp.size() - 1)},
         {"cut.tga", cut(tga, tga.size() - 1)},
         {"short.tga", cut(tga, 12)},
