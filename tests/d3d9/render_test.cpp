@@ -69,33 +69,6 @@ TEST_F(DrawTest, StageZeroModulatesTextureByDiffuse) {
     texture->Release();
 }
 
-TEST_F(DrawTest, MipLevelsReachGlWhenAFilterFirstReadsThem) {
-    Unlit();
-    IDirect3DTexture9* texture = nullptr;
-    ASSERT_EQ(
-        device->CreateTexture(2, 2, 2, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr),
-        D3D_OK);
-    for (UINT level = 0; level < 2; ++level) {
-        D3DLOCKED_RECT rect;
-        ASSERT_EQ(texture->LockRect(level, &rect, nullptr, 0), D3D_OK);
-        for (UINT y = 0; y < 2 - level; ++y)
-            for (UINT x = 0; x < 2 - level; ++x)
-                reinterpret_cast<D3DCOLOR*>(static_cast<BYTE*>(rect.pBits) + y * rect.Pitch)[x] =
-                    level ? kGreen : kRed;
-        texture->UnlockRect(level);
-    }
-    ClearTo(0xff0000ff);
-    device->SetTexture(0, texture);
-    DrawQuad(-1, -1, 1, 1, 0.5f, 0xffffffff);
-    EXPECT_PIXEL(Pixel(32, 32), {255, 0, 0});
-    // The whole texture on one pixel reads level 1 once a mipmap filter is set.
-    device->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
-    DrawQuad(-1, -1, -1 + 2.0f / kSize, -1 + 2.0f / kSize, 0.5f, 0xffffffff);
-    EXPECT_PIXEL(Pixel(0, kSize - 1), {0, 255, 0});
-    device->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
-    texture->Release();
-}
-
 TEST_F(DrawTest, StageOneModulatesByATextureReadWithCoordinateSetOne) {
     Unlit();
     ClearTo(0xff000000);
