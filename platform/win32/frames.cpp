@@ -6,6 +6,7 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb/stb_image_write.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -24,6 +25,7 @@ struct FrameState {
     bool lastWritten = true;
     bool lastWriteFailed = false;
     bool closeRequested = false;
+    int exitCode = 0;
 };
 
 std::function<void(HWND)>& PresentedHook() {
@@ -89,6 +91,17 @@ bool FlushScreenshot() {
             !WritePng(path, state.last.width, state.last.height, state.last.rgba);
     }
     return !state.lastWriteFailed; // a failed write stays failed: the exit code says so
+}
+
+void EndRun(int exitCode) {
+    FrameState& state = State();
+    state.exitCode = std::max(state.exitCode, exitCode);
+    if (HWND window = win32::FirstWindow())
+        PostMessageA(window, WM_CLOSE, 0, 0);
+}
+
+int RunExitCode() {
+    return State().exitCode;
 }
 
 uint64_t PresentedFrameCount() {

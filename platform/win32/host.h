@@ -22,6 +22,9 @@ struct RunOptions {
     bool headless = false;  // --headless: offscreen video driver, no display needed
     bool simulateDeviceLoss = false; // --simulate-device-loss: debug the recovery path
     std::string dataDir;             // --data DIR: working directory
+    std::string model;     // --model FILE: the .X hierarchy loaded in place of the program's
+    std::string animation; // --animation NAME: the set played whatever the program asks for
+    bool fit = false;      // --fit: the model scaled to the default hero's size
 };
 const RunOptions& GetRunOptions();
 void SetRunOptions(const RunOptions& options); // main() and tests
@@ -66,6 +69,11 @@ bool FlushScreenshot();
 // Tests observe the frame loop here: called at the end of every OnFramePresented with the
 // presenting window (empty function: none).
 void SetFramePresentedHook(std::function<void(HWND)> hook);
+// Ends the run as a user would close the window, with exitCode for main() to return (the
+// larger one when called more than once). For run options that cannot be honoured.
+void EndRun(int exitCode);
+int RunExitCode();
+
 // Frames presented since start (or since ResetFrameState, for tests).
 uint64_t PresentedFrameCount();
 void ResetFrameState();

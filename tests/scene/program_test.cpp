@@ -147,4 +147,97 @@ TEST(Program, TextureStorageAndBackBufferPlacementLeaveThePictureAsItIs) {
 #endif
 }
 
+// A box of side `side` standing on the ground at the origin, textured with skin.bmp, and the
+// solid blue skin beside it.
+fs::path WriteBoxModel(const fs::path& folder, float side) {
+    fs::create_directories(folder);
+    std::ofstream model(folder / "box.x");
+    const float h = side / 2;
+    model << "xof 0303txt 0032\nFrame Box {\n FrameTransformMatrix { 1,0,0,0,0,1,0,0,0,0,1,0,"
+             "0,0,0,1;; }\n Mesh {\n  8;\n";
+    for (int i = 0; i < 8; ++i)
+        model << "  " << (i & 1 ? h : -h) << ";" << (i & 2 ? side : 0.0f) << ";" << (i & 4 ? h : -h)
+              << (i < 7 ? ";," : ";;") << "\n";
+    const int faces[12][3] = {{0, 2, 3}, {0, 3, 1}, {4, 5, 7}, {4, 7, 6}, {0, 1, 5}, {0, 5, 4},
+                              {2, 6, 7}, {2, 7, 3}, {0, 4, 6}, {0, 6, 2}, {1, 3, 7}, {1, 7, 5}};
+    model << "  12;\n";
+    for (int f = 0; f < 12; ++f)
+        model << "  3;" << faces[f][0] << "," << faces[f][1] << "," << faces[f][2]
+              << (f < 11 ? ";," : ";;") << "\n";
+    model << "  MeshTextureCoords { 8;";
+    for (int i = 0; i < 8; ++i)
+        model << (i & 1) << ";" << (i >> 1 & 1) << (i < 7 ? ";," : ";;");
+    model
+        << " }\n  MeshMaterialList { 1; 12; 0,0,0,0,0,0,0,0,0,0,0,0;\n"
+           "   Material { 1;1;1;1;; 10; 0;0;0;; 0.5;0.5;0.5;; TextureFilename { \"skin.bmp\"; } }\n"
+           "  }\n }\n}\n";
+    // 2 x 2, 24-bit, bottom-up rows padded to 8 bytes: blue.
+    std::vector<uint8_t> bmp = {'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  40,
+                                0,   0,   0,  2, 0, 0, 0, 2, 0, 0, 0,  1, 0, 24, 0};
+    bmp.resize(54, 0);
+    for (int row = 0; row < 2; ++row)
+        bmp.insert(bmp.end(), {255, 0, 0, 255, 0, 0, 0, 0});
+    std::ofstream(folder / "skin.bmp", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bmp.data()), std::streamsize(bmp.size()));
+    return folder / "box.x";
+}
+
+// Share of the pixels in the rectangle that are clearly blue.
+double BlueShare(const Image& image, int x0, int y0, int x1, int y1) {
+    int blue = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
+            const uint8_t* p = image.At(x, y);
+            blue += p[2] > p[0] + 40 && p[2] > p[1] + 40;
+        }
+    return double(blue) / ((x1 - x0) * (y1 - y0));
+}
+
+// A user's own model: another file, its texture beside it, another set, another scale; and
+// the errors, with exit code 2 and a line saying why.
+TEST(Program, OwnModelsAnimationSetsAndFitting) {
+#ifndef FERROWALK_EXE
+    GTEST_SKIP() << "the program or assetgen is not part of this build";
+#else
+    const fs::path& data = scenekit::DefaultDataSet();
+    ASSERT_FALSE(data.empty()) << "assetgen failed";
+    const fs::path work = data.parent_path() / "own";
+    fs::create_directories(work);
+    auto run = [&](const std::string& options, const std::string& name, int expected) {
+        std::string command = std::string("\"") + FERROWALK_EXE + "\" --data \"" + data.string() +
+                              "\" --headless --fixed-dt 0.016 --frames 30 " + options +
+                              " --screenshot \"" + (work / (name + ".png")).string() + "\" > \"" +
+                              (work / (name + ".out")).string() + "\" 2>&1";
+        EXPECT_EQ(scenekit::Run(command), expected) << command;
+        return std::pair{LoadPng(work / (name + ".png")), ReadFile(work / (name + ".out"))};
+    };
+    // The box stands where the hero would, textured from beside it, not from --data.
+    const fs::path box = WriteBoxModel(work / "box", 40), huge = WriteBoxModel(work / "huge", 4000);
+    auto [plain, plainText] = run("--model \"" + box.string() + "\"", "box", 0);
+    ASSERT_EQ(plain.width, 800);
+    EXPECT_GT(BlueShare(plain, 370, 250, 430, 320), 0.9) << plainText;
+    EXPECT_LT(BlueShare(plain, 0, 0, 800, 600), 0.05);
+    // A hundred times too large, fitted: about the same box on the screen.
+    auto [fitted, fittedText] = run("--fit --model \"" + huge.string() + "\"", "huge", 0);
+    EXPECT_NE(fittedText.find("--fit scales the model by 0.0"), std::string::npos) << fittedText;
+    EXPECT_NEAR(BlueShare(fitted, 0, 0, 800, 600), BlueShare(plain, 0, 0, 800, 600), 0.01);
+
+    // Another set: the same moment of "walk" is another pose than of "skill1".
+    auto [skill1, skill1Text] = run("", "skill1", 0);
+    auto [walk, walkText] = run("--animation walk", "walk", 0);
+    EXPECT_GT(Difference(skill1, walk, 340, 180, 460, 360), 2.0);
+    EXPECT_LT(Difference(skill1, walk, 0, 450, 120, 600), 0.1);
+    auto [listed, list] = run("--animation list", "list", 0);
+    EXPECT_NE(list.find("idle (3.00 s)\nwalk (1.20 s)\nrun (1.60 s)\nskill1 (2.40 s)\n"),
+              std::string::npos)
+        << list;
+
+    auto [none, missingModel] = run("--model \"" + (work / "none.x").string() + "\"", "none", 2);
+    EXPECT_NE(missingModel.find("none.x does not load"), std::string::npos) << missingModel;
+    auto [other, missingSet] = run("--animation dance", "dance", 2);
+    EXPECT_NE(missingSet.find("no animation set \"dance\""), std::string::npos) << missingSet;
+    EXPECT_NE(missingSet.find("skill2 (2.00 s)"), std::string::npos) << missingSet;
+#endif
+}
+
 } // namespace

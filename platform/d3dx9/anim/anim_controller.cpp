@@ -1,6 +1,7 @@
 // The animation controller: global clock, tracks, keyed track events and the blend of
 // every enabled track's set into the registered outputs.
 #include "platform/d3dx9/anim/anim_internal.h"
+#include "platform/d3dx9/anim/model_options.h"
 
 #include <algorithm>
 #include <cmath>
@@ -182,8 +183,9 @@ HRESULT ID3DXAnimationController::GetAnimationSetByName(LPCSTR szName,
     if (!szName || !ppAnimationSet)
         return D3DERR_INVALIDCALL;
     *ppAnimationSet = nullptr;
+    const std::string name = fw::xanim::PlayedSetName(this, szName);
     for (ID3DXAnimationSet* set : m_state->sets)
-        if (std::string_view(set->GetName()) == szName) {
+        if (std::string_view(set->GetName()) == name) {
             set->AddRef();
             *ppAnimationSet = set;
             return S_OK;

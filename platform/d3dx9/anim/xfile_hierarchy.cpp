@@ -1,6 +1,7 @@
 // D3DXLoadMeshHierarchyFromXA: frames and mesh containers through the application's
 // allocator in file order, meshes on the device, and the animation controller.
 #include "platform/d3dx9/anim/anim_internal.h"
+#include "platform/d3dx9/anim/model_options.h"
 #include "platform/d3dx9/anim/xfile.h"
 #include "platform/d3dx9/anim/xfile_mesh.h"
 
@@ -405,15 +406,17 @@ HRESULT WINAPI D3DXLoadMeshHierarchyFromXA(LPCSTR Filename, DWORD MeshOptions,
         OutputDebugStringA("D3DXLoadMeshHierarchyFromX: custom data objects are not handed to "
                            "the user-data loader on this platform\n");
     }
+    Filename = fw::xanim::ModelFile(Filename);
     Document doc;
     std::string error;
     if (!fw::xfile::LoadDocument(Filename, doc, error)) {
         Report(error);
-        return E_FAIL;
+        return fw::xanim::ApplyModelOptions(E_FAIL, error, pAlloc, ppFrameHeirarchy, nullptr);
     }
     HierarchyLoader loader(doc, MeshOptions, pDevice, pAlloc);
-    const HRESULT hr = loader.Load(ppFrameHeirarchy, ppAnimController);
+    HRESULT hr = loader.Load(ppFrameHeirarchy, ppAnimController);
     if (FAILED(hr))
         Report(std::string(Filename) + ": " + loader.Error());
-    return hr;
+    return fw::xanim::ApplyModelOptions(hr, loader.Error(), pAlloc, ppFrameHeirarchy,
+                                        ppAnimController ? *ppAnimController : nullptr);
 }

@@ -21,6 +21,27 @@ void Report(const char* function, const std::string& name, const std::string& re
     OutputDebugStringA(line.c_str());
 }
 
+// As Windows opens it, from the working directory. A model that the user names with --model
+// keeps its textures beside it more often: they are looked for there next, by the name given
+// and then by its last part (exporters often write the author's own absolute paths).
+bool ReadTextureFile(const char* name, std::vector<uint8_t>& bytes, std::string& error) {
+    if (fw::ReadUserFile(name, kMaxFileBytes, bytes, error))
+        return true;
+    const std::string& model = fw::GetRunOptions().model;
+    if (model.empty() || error != "file not found")
+        return false;
+    const std::string folder = model.substr(0, model.find_last_of('/') + 1), given = name;
+    const std::string last = given.substr(given.find_last_of("/\\:") + 1);
+    std::string besideError;
+    if (given[0] != '/' && fw::ReadUserFile(folder + given, kMaxFileBytes, bytes, besideError))
+        return true;
+    if (fw::ReadUserFile(folder + last, kMaxFileBytes, bytes, besideError))
+        return true;
+    if (besideError != "file not found")
+        error = besideError; // a file is there but cannot be read: say why
+    return false;
+}
+
 D3DFORMAT WithAlpha(D3DFORMAT format) {
     switch (format) {
     case D3DFMT_X8R8G8B8:
@@ -156,7 +177,7 @@ HRESULT WINAPI D3DXGetImageInfoFromFileA(LPCSTR pSrcFile, D3DXIMAGE_INFO* pSrcIn
     std::vector<uint8_t> bytes;
     std::string error;
     SourceImage image;
-    if (!fw::ReadUserFile(pSrcFile, kMaxFileBytes, bytes, error) ||
+    if (!ReadTextureFile(pSrcFile, bytes, error) ||
         !DecodeImage(bytes.data(), bytes.size(), true, image, error)) {
         Report("D3DXGetImageInfoFromFile", pSrcFile, error);
         return D3DXERR_INVALIDDATA;
@@ -177,7 +198,7 @@ HRESULT WINAPI D3DXCreateTextureFromFileExA(LPDIRECT3DDEVICE9 pDevice, LPCSTR pS
         return D3DERR_INVALIDCALL;
     std::vector<uint8_t> bytes;
     std::string error;
-    if (!fw::ReadUserFile(pSrcFile, kMaxFileBytes, bytes, error)) {
+    if (!ReadTextureFile(pSrcFile, bytes, error)) {
         Report(function, pSrcFile, error);
         return D3DXERR_INVALIDDATA;
     }

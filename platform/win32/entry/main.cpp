@@ -4,6 +4,7 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,6 +22,9 @@ const char kUsage[] =
     "  --headless           render offscreen, no display needed\n"
     "  --data DIR           run in DIR (where model/ and the terrain images are)\n"
     "  --simulate-device-loss  lose the device now and then to exercise recovery\n"
+    "  --model FILE         show FILE (.X) instead of model/hero.X\n"
+    "  --animation NAME     play the animation set NAME ('list' prints the sets and exits)\n"
+    "  --fit                scale the model to the default hero's size\n"
     "  --help               show this text\n";
 
 bool ParseCount(const std::string& text, int& value) {
@@ -59,7 +63,19 @@ Parse ParseOptions(int argc, char** argv, fw::RunOptions& options) {
             options.headless = true;
         else if (option == "--simulate-device-loss")
             options.simulateDeviceLoss = true;
-        else if (option == "--frames") {
+        else if (option == "--fit")
+            options.fit = true;
+        else if (option == "--model") {
+            if (!value(options.model)) {
+                std::fprintf(stderr, "ferrowalk: --model needs a .X file\n");
+                return Parse::Error;
+            }
+        } else if (option == "--animation") {
+            if (!value(options.animation)) {
+                std::fprintf(stderr, "ferrowalk: --animation needs a set name or 'list'\n");
+                return Parse::Error;
+            }
+        } else if (option == "--frames") {
             if (!value(text) || !ParseCount(text, options.frames)) {
                 std::fprintf(stderr, "ferrowalk: --frames needs a whole number above 0\n");
                 return Parse::Error;
@@ -105,6 +121,9 @@ std::string Absolute(const std::string& path) {
 bool PrepareOutputs(fw::RunOptions& options) {
     options.screenshot = Absolute(options.screenshot);
     options.captureDir = Absolute(options.captureDir);
+    options.model = Absolute(options.model);
+    if (options.animation == "list")
+        options.headless = true; // nothing to show: the sets are printed and the run ends
     if (!options.screenshot.empty()) {
         auto folder = std::filesystem::path(options.screenshot).parent_path();
         std::error_code error;
@@ -150,6 +169,7 @@ int main(int argc, char** argv) {
     fw::SetRunOptions(options);
 
     int exitCode = WinMain(GetModuleHandleA(nullptr), nullptr, (LPSTR) "", SW_SHOWDEFAULT);
+    exitCode = std::max(exitCode, fw::RunExitCode());
 
     if (!options.screenshot.empty()) {
         if (fw::PresentedFrameCount() == 0) {
