@@ -316,6 +316,7 @@ void DeviceCore::CreateBackBuffer() {
     if (gl.CheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
         WarnOnce("the offscreen back buffer is incomplete: drawing into the window instead");
         DestroyBackBuffer();
+        offscreenFailed = true; // not tried again at every Present
     }
 }
 
@@ -670,7 +671,7 @@ HRESULT DeviceCore::Present() {
         dirty |= kDirtyColorWrite;
     }
     // A resized window moves the back buffer into or out of the window's framebuffer.
-    if (Gl().framebuffers && DrawsIntoWindow() != (framebuffer == 0))
+    if (Gl().framebuffers && !offscreenFailed && DrawsIntoWindow() != (framebuffer == 0))
         CreateBackBuffer();
     return D3D_OK;
 }

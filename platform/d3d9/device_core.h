@@ -153,6 +153,7 @@ private:
     GLuint framebuffer = 0; // 0: drawing straight into the window
     GLuint colorBuffer = 0;
     GLuint depthBuffer = 0;
+    bool offscreenFailed = false; // the driver refused an offscreen back buffer
     GLint windowAlphaBits = 0;
     GLint windowDepthBits = 0;
     GLint windowStencilBits = 0;
