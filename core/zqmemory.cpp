@@ -145,7 +145,12 @@ void MemorySummary(MemoryStats& stats) {
     if (stats.PeakBytes == 0)
         return;
     MemTrace("\n");
-    if (stats.LiveObjects != 0)
+    if (stats.LiveObjects != 0 && fw::ProgramRunning())
+        MemTrace("The program did not finish (it was ended from inside): %d objects and %d "
+                 "bytes(%d K) were still in use, not leaked\n",
+                 stats.LiveObjects, static_cast<int>(stats.LiveBytes),
+                 static_cast<int>(KiloBytes(stats.LiveBytes)));
+    else if (stats.LiveObjects != 0)
         MemTrace(
             "Memory leak : There have %d objects and %d bytes(%d K) memory had not be delete!\n",
             stats.LiveObjects, static_cast<int>(stats.LiveBytes),
@@ -368,7 +373,8 @@ void PoolAllocator::Close() {
         return;
     closed = true;
     MemorySummary(stats);
-    for (uint32_t k = 0; k < chunks.Count(); ++k)
+    // Blocks of a program ended from inside are in use, not leaked: the summary says so.
+    for (uint32_t k = 0; k < chunks.Count() && !fw::ProgramRunning(); ++k)
         ReportChunkLeaks(chunks[k], ChunkSize(k));
     // Blocks still live (leaks, libraries' blocks) may be released by static destructors
     // that run after this report, so their chunks stay; fresh chunks serve later requests.
@@ -472,7 +478,8 @@ void LargeBlockList::Close() {
         return;
     closed = true;
     MemorySummary(stats);
-    ReportLeaks();
+    if (!fw::ProgramRunning())
+        ReportLeaks();
 }
 
 // ---- The process-wide tracker ----

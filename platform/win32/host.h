@@ -29,6 +29,11 @@ struct RunOptions {
 const RunOptions& GetRunOptions();
 void SetRunOptions(const RunOptions& options); // main() and tests
 
+// True while WinMain runs under main(): a process that ends then was ended from inside (a
+// library calling exit()), and the blocks still in use are not leaks.
+bool ProgramRunning();
+void SetProgramRunning(bool running); // main() and tests
+
 // The SDL window and GL context behind a window handle (null when hwnd is not a window).
 SDL_Window* GetSdlWindow(HWND hwnd);
 void* GetGlContext(HWND hwnd);

@@ -16,4 +16,15 @@ void SetRunOptions(const RunOptions& options) {
     Options() = options;
 }
 
+namespace {
+bool programRunning = false;
+} // namespace
+
+bool ProgramRunning() {
+    return programRunning;
+}
+void SetProgramRunning(bool running) {
+    programRunning = running;
+}
+
 } // namespace fw

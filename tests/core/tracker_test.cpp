@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <thread>
@@ -296,6 +298,38 @@ TEST(BreakAllocId, NamesTheAllocationWhenNoDebuggerIsAttached) {
 } // namespace
 
 namespace {
+
+char* inUseAtExit[2]; // a child's blocks, still referenced when it exits
+
+// A program ended from inside (a library calling exit() while WinMain runs) was still using
+// its blocks: one line says so, and none is listed as a leak.
+TEST(EndOfProcessReport, AnExitDuringTheRunSumsUpTheBlocksInUseInOneLine) {
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(pipeEnds[1], STDERR_FILENO);
+        close(pipeEnds[0]);
+        fw::SetProgramRunning(true);
+        inUseAtExit[0] = new char[100];
+        inUseAtExit[1] = new char[5000];
+        std::exit(0);
+    }
+    close(pipeEnds[1]);
+    std::string report;
+    char buffer[4096];
+    for (ssize_t got; (got = read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, size_t(got));
+    close(pipeEnds[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(report.find("Memory leak"), std::string::npos) << report;
+    const size_t line = report.find("The program did not finish");
+    ASSERT_NE(line, std::string::npos) << report;
+    EXPECT_EQ(report.find("The program did not finish", line + 1), std::string::npos) << report;
+    EXPECT_NE(report.find("Max memory used"), std::string::npos) << report;
+}
 
 TEST(BlockOwnership, ForkWhileOtherThreadsAllocateLeavesTheChildWorking) {
     std::atomic<bool> stop{false};

@@ -168,7 +168,9 @@ int main(int argc, char** argv) {
     }
     fw::SetRunOptions(options);
 
+    fw::SetProgramRunning(true);
     int exitCode = WinMain(GetModuleHandleA(nullptr), nullptr, (LPSTR) "", SW_SHOWDEFAULT);
+    fw::SetProgramRunning(false);
     exitCode = std::max(exitCode, fw::RunExitCode());
 
     if (!options.screenshot.empty()) {
