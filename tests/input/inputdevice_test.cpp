@@ -155,7 +155,12 @@ struct FailureCase {
     const char* text;
     bool keyboardWorks;
     bool mouseWorks;
+    const char* name; // of the step: the case's stable test name
 };
+// Test listings (and so CTest's names) show the step, not the record's bytes.
+void PrintTo(const FailureCase& failure, std::ostream* out) {
+    *out << failure.name;
+}
 
 class InputDeviceFailure : public InputDeviceTest,
                            public ::testing::WithParamInterface<FailureCase> {};
@@ -191,8 +196,12 @@ TEST_P(InputDeviceFailure, ShowsItsOwnMessageAndCarriesOn) {
 INSTANTIATE_TEST_SUITE_P(
     EachSetupStep, InputDeviceFailure,
     ::testing::Values(
-        FailureCase{SetupStep::CreateDirectInput, "创建DirectInput 对象失败!", false, false},
-        FailureCase{SetupStep::CreateKeyboard, "创建键盘设备失败!", false, true},
-        FailureCase{SetupStep::SetKeyboardFormat, "设置键盘数据格式失败!", false, true},
-        FailureCase{SetupStep::CreateMouse, "创建鼠标设备失败!", true, false},
-        FailureCase{SetupStep::SetMouseFormat, "设置鼠标数据格式失败!", true, false}));
+        FailureCase{SetupStep::CreateDirectInput, "创建DirectInput 对象失败!", false, false,
+                    "CreateDirectInput"},
+        FailureCase{SetupStep::CreateKeyboard, "创建键盘设备失败!", false, true, "CreateKeyboard"},
+        FailureCase{SetupStep::SetKeyboardFormat, "设置键盘数据格式失败!", false, true,
+                    "SetKeyboardFormat"},
+        FailureCase{SetupStep::CreateMouse, "创建鼠标设备失败!", true, false, "CreateMouse"},
+        FailureCase{SetupStep::SetMouseFormat, "设置鼠标数据格式失败!", true, false,
+                    "SetMouseFormat"}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
