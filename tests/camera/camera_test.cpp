@@ -144,6 +144,14 @@ TEST(Camera, ZoomMovesTheEyeAndGrowsTheDistance) {
     EXPECT_EQ(camera.distance, 310.0f);
     camera.Zoom(0.0f, -309.0f);
     EXPECT_EQ(camera.distance, 1.0f);
+
+    // A quarter turn later the view runs along +x, so its right is -z: right = up x view.
+    camera.yaw += 1.5707964f;
+    const D3DXVECTOR3 before = *camera.GetEye();
+    camera.Zoom(5.0f, 0.0f);
+    EXPECT_NEAR(camera.GetEye()->x - before.x, 0.0f, 1e-4f);
+    EXPECT_NEAR(camera.GetEye()->y - before.y, 0.0f, 1e-4f);
+    EXPECT_NEAR(camera.GetEye()->z - before.z, -5.0f, 1e-4f);
 }
 
 class CameraOnDevice : public ::testing::Test {
