@@ -68,8 +68,8 @@ std::string ResolveWindowsPath(const std::string& name) {
     return resolved;
 }
 
-bool ReadUserFile(const std::string& name, size_t limit, std::vector<uint8_t>& bytes,
-                  std::string& error) {
+bool ReadUserFile(const std::string& name, std::vector<uint8_t>& bytes, std::string& error) {
+    const size_t limit = kMaxUserFileBytes;
     const std::string path = ResolveWindowsPath(name);
     // Not blocking: a pipe or a device would otherwise wait here for a writer forever.
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

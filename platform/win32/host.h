@@ -55,10 +55,10 @@ void ReleaseGlContext(void* glContext);
 std::string ResolveWindowsPath(const std::string& name);
 
 // Reads a whole file that users bring (a model, a texture), named as on Windows. It must be a
-// regular file of at most limit bytes; nothing blocks on a pipe or a device. False with a
-// reason (naming the limit when the file is larger) otherwise.
-bool ReadUserFile(const std::string& name, size_t limit, std::vector<uint8_t>& bytes,
-                  std::string& error);
+// regular file of at most kMaxUserFileBytes; nothing blocks on a pipe or a device. False with
+// a reason (naming the limit when the file is larger) otherwise.
+constexpr size_t kMaxUserFileBytes = 256u << 20; // far beyond any real model or texture
+bool ReadUserFile(const std::string& name, std::vector<uint8_t>& bytes, std::string& error);
 
 // The device calls this after every Present. readBackBuffer fills RGBA8 pixels, rows
 // top first, width x height. Handles --screenshot, --capture, --frames and --fixed-dt.

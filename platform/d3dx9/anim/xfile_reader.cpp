@@ -1074,10 +1074,8 @@ bool ParseDocument(const uint8_t* data, size_t size, const std::string& fileName
 }
 
 bool LoadDocument(const std::string& path, Document& doc, std::string& error) {
-    // Far beyond any real model, and safely below what a reader can hold at once.
-    constexpr size_t kMaxFileBytes = 256u << 20;
     std::vector<uint8_t> bytes;
-    if (!ReadUserFile(path, kMaxFileBytes, bytes, error)) {
+    if (!ReadUserFile(path, bytes, error)) {
         error = path + ": " + error;
         return false;
     }

@@ -189,6 +189,20 @@ bool DecodeDds(const uint8_t* data, size_t size, bool headerOnly, SourceImage& i
 
 } // namespace
 
+bool FinishDecode(bool read, bool headerOnly, const char* kind, const char* reason,
+                  SourceImage& image, std::string& error) {
+    if (read) {
+        if (headerOnly)
+            image.levels.clear();
+        return true;
+    }
+    error = std::strncmp(reason, "unsupported", 11) == 0
+                ? std::string(reason)
+                : std::string("not a readable ") + kind + " image (" + reason + ")";
+    image = {};
+    return false;
+}
+
 bool IsByteChannelFormat(D3DFORMAT format) {
     return ByteChannels(format) != 0;
 }
@@ -215,9 +229,10 @@ bool DecodeImage(const uint8_t* data, size_t size, bool headerOnly, SourceImage&
     }
     if (IsDds(data, size))
         return DecodeDds(data, size, headerOnly, image, error);
-    if (ContainerOf(data, size) == D3DXIFF_PNG)
+    const D3DXIMAGE_FILEFORMAT container = ContainerOf(data, size);
+    if (container == D3DXIFF_PNG)
         return DecodePng(data, size, headerOnly, kMaxImageSide, image, error);
-    if (ContainerOf(data, size) == D3DXIFF_JPG)
+    if (container == D3DXIFF_JPG)
         return DecodeJpeg(data, size, headerOnly, kMaxImageSide, image, error);
     if (DecodePlainBmp(data, size, headerOnly, image))
         return true;
@@ -235,7 +250,6 @@ bool DecodeImage(const uint8_t* data, size_t size, bool headerOnly, SourceImage&
                 std::to_string(kMaxImageSide) + " x " + std::to_string(kMaxImageSide);
         return false;
     }
-    D3DXIMAGE_FILEFORMAT container = ContainerOf(data, size);
     static const D3DFORMAT kFileFormats[5] = {D3DFMT_UNKNOWN, D3DFMT_L8, D3DFMT_A8L8, D3DFMT_R8G8B8,
                                               D3DFMT_A8R8G8B8};
     image.info = {UINT(w),          UINT(h),  1, 1, kFileFormats[std::clamp(channels, 1, 4)],

@@ -32,6 +32,12 @@ constexpr UINT kMaxImageSide = 8192;
 bool DecodeImage(const uint8_t* data, size_t size, bool headerOnly, SourceImage& image,
                  std::string& error);
 
+// The end of a library decoder's run (PNG, JPEG): keeps the level unless only the header was
+// asked for; otherwise leaves image empty and sets error from the library's reason (a size
+// over the limit as it stands, anything else as "not a readable KIND image (reason)").
+bool FinishDecode(bool read, bool headerOnly, const char* kind, const char* reason,
+                  SourceImage& image, std::string& error);
+
 // The format a texture gets for a file's format: the closest one devices create.
 D3DFORMAT TextureFormatFor(D3DFORMAT fileFormat);
 

@@ -109,16 +109,8 @@ bool DecodeJpeg(const uint8_t* data, size_t size, bool headerOnly, UINT maxSide,
                 std::string& error) {
     JpegErrors errors{};
     image = {};
-    if (Read(data, size, headerOnly, maxSide, image, errors)) {
-        if (headerOnly)
-            image.levels.clear();
-        return true;
-    }
-    error = std::strncmp(errors.message, "unsupported", 11) == 0
-                ? std::string(errors.message)
-                : std::string("not a readable JPEG image (") + errors.message + ")";
-    image = {};
-    return false;
+    bool read = Read(data, size, headerOnly, maxSide, image, errors);
+    return FinishDecode(read, headerOnly, "JPEG", errors.message, image, error);
 }
 
 } // namespace fw::d3dx9

@@ -118,16 +118,8 @@ bool DecodePng(const uint8_t* data, size_t size, bool headerOnly, UINT maxSide, 
                std::string& error) {
     PngSource source{data, size, 0, {}};
     image = {};
-    if (Read(source, headerOnly, maxSide, image)) {
-        if (headerOnly)
-            image.levels.clear();
-        return true;
-    }
-    error = std::strncmp(source.message, "unsupported", 11) == 0
-                ? std::string(source.message)
-                : std::string("not a readable PNG image (") + source.message + ")";
-    image = {};
-    return false;
+    bool read = Read(source, headerOnly, maxSide, image);
+    return FinishDecode(read, headerOnly, "PNG", source.message, image, error);
 }
 
 } // namespace fw::d3dx9

@@ -14,8 +14,6 @@ namespace fw::d3dx9 {
 
 namespace {
 
-constexpr size_t kMaxFileBytes = 256u << 20; // no texture file comes near it
-
 void Report(const char* function, const std::string& name, const std::string& reason) {
     std::string line = std::string(function) + ": \"" + name + "\": " + reason + "\n";
     OutputDebugStringA(line.c_str());
@@ -25,7 +23,7 @@ void Report(const char* function, const std::string& name, const std::string& re
 // keeps its textures beside it more often: they are looked for there next, by the name given
 // and then by its last part (exporters often write the author's own absolute paths).
 bool ReadTextureFile(const char* name, std::vector<uint8_t>& bytes, std::string& error) {
-    if (fw::ReadUserFile(name, kMaxFileBytes, bytes, error))
+    if (fw::ReadUserFile(name, bytes, error))
         return true;
     const std::string& model = fw::GetRunOptions().model;
     if (model.empty() || error != "file not found")
@@ -33,15 +31,16 @@ bool ReadTextureFile(const char* name, std::vector<uint8_t>& bytes, std::string&
     const std::string folder = model.substr(0, model.find_last_of('/') + 1), given = name;
     const std::string last = given.substr(given.find_last_of("/\\:") + 1);
     std::string besideError;
-    if (given[0] != '/' && fw::ReadUserFile(folder + given, kMaxFileBytes, bytes, besideError))
+    if (given[0] != '/' && fw::ReadUserFile(folder + given, bytes, besideError))
         return true;
-    if (fw::ReadUserFile(folder + last, kMaxFileBytes, bytes, besideError))
+    if (fw::ReadUserFile(folder + last, bytes, besideError))
         return true;
     if (besideError != "file not found")
         error = besideError; // a file is there but cannot be read: say why
     return false;
 }
 
+// The format a colour key needs: one with alpha.
 D3DFORMAT WithAlpha(D3DFORMAT format) {
     switch (format) {
     case D3DFMT_X8R8G8B8:
