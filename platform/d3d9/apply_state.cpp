@@ -47,12 +47,13 @@ bool UsesTexture(DWORD op, DWORD arg1, DWORD arg2, DWORD arg0) {
 
 } // namespace
 
-void DeviceCore::ApplyState(bool transformed) {
+void DeviceCore::ApplyState(const VertexLayout& layout) {
+    const bool transformed = layout.transformed;
     if (transformed != lastTransformed) {
         dirty |= kDirtyTransforms | kDirtyLighting | kDirtyStages;
         lastTransformed = transformed;
     }
-    bool white = (transformed || !state.render[D3DRS_LIGHTING]) && DecodeFvf(state.fvf).diffuse < 0;
+    bool white = (transformed || !state.render[D3DRS_LIGHTING]) && layout.diffuse < 0;
     if (white != whitePrimary) {
         dirty |= kDirtyStages; // the first stage's combination depends on it
         whitePrimary = white;

@@ -496,7 +496,7 @@ HRESULT DeviceCore::Draw(D3DPRIMITIVETYPE type, INT baseVertex, UINT firstIndex,
 
     LibraryScope scope;
     MakeCurrent();
-    ApplyState(layout.transformed);
+    ApplyState(layout);
     const GlFunctions& gl = Gl();
     if (!UploadBuffer(vb.buffer, GL_ARRAY_BUFFER, presentCount))
         return D3DERR_OUTOFVIDEOMEMORY;
@@ -537,7 +537,7 @@ HRESULT DeviceCore::DrawUser(D3DPRIMITIVETYPE type, UINT primitiveCount, const v
     }
     LibraryScope scope;
     MakeCurrent();
-    ApplyState(layout.transformed);
+    ApplyState(layout);
     const GlFunctions& gl = Gl();
     gl.BindBuffer(GL_ARRAY_BUFFER, 0);
     gl.BindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);

@@ -127,7 +127,7 @@ public:
     std::vector<fw::d3d9test::TracedCall> trace;
 
 private:
-    void ApplyState(bool transformed);
+    void ApplyState(const VertexLayout& layout);
     void ApplyDepthStencil();
     void ApplyBlend();
     void ApplyRaster();
