@@ -47,6 +47,27 @@ bool ParseSeconds(const std::string& text, double& value) {
 
 enum class Parse { Run, Help, Error };
 
+// The options that take a word: where it goes, and what to say when it is missing.
+struct TextOption {
+    const char* name;
+    std::string fw::RunOptions::*field;
+    const char* needs;
+};
+constexpr TextOption kTextOptions[] = {
+    {"--screenshot", &fw::RunOptions::screenshot, "a file name"},
+    {"--capture", &fw::RunOptions::captureDir, "a folder"},
+    {"--data", &fw::RunOptions::dataDir, "a folder"},
+    {"--model", &fw::RunOptions::model, "a .X file"},
+    {"--animation", &fw::RunOptions::animation, "a set name or 'list'"},
+};
+
+const TextOption* FindTextOption(const std::string& option) {
+    for (const TextOption& known : kTextOptions)
+        if (option == known.name)
+            return &known;
+    return nullptr;
+}
+
 Parse ParseOptions(int argc, char** argv, fw::RunOptions& options) {
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
@@ -65,14 +86,9 @@ Parse ParseOptions(int argc, char** argv, fw::RunOptions& options) {
             options.simulateDeviceLoss = true;
         else if (option == "--fit")
             options.fit = true;
-        else if (option == "--model") {
-            if (!value(options.model)) {
-                std::fprintf(stderr, "ferrowalk: --model needs a .X file\n");
-                return Parse::Error;
-            }
-        } else if (option == "--animation") {
-            if (!value(options.animation)) {
-                std::fprintf(stderr, "ferrowalk: --animation needs a set name or 'list'\n");
+        else if (const TextOption* known = FindTextOption(option)) {
+            if (!value(options.*known->field)) {
+                std::fprintf(stderr, "ferrowalk: %s needs %s\n", known->name, known->needs);
                 return Parse::Error;
             }
         } else if (option == "--frames") {
@@ -83,21 +99,6 @@ Parse ParseOptions(int argc, char** argv, fw::RunOptions& options) {
         } else if (option == "--fixed-dt") {
             if (!value(text) || !ParseSeconds(text, options.fixedDt)) {
                 std::fprintf(stderr, "ferrowalk: --fixed-dt needs seconds from 0 to 3600\n");
-                return Parse::Error;
-            }
-        } else if (option == "--screenshot") {
-            if (!value(options.screenshot)) {
-                std::fprintf(stderr, "ferrowalk: --screenshot needs a file name\n");
-                return Parse::Error;
-            }
-        } else if (option == "--capture") {
-            if (!value(options.captureDir)) {
-                std::fprintf(stderr, "ferrowalk: --capture needs a folder\n");
-                return Parse::Error;
-            }
-        } else if (option == "--data") {
-            if (!value(options.dataDir)) {
-                std::fprintf(stderr, "ferrowalk: --data needs a folder\n");
                 return Parse::Error;
             }
         } else {
