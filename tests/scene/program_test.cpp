@@ -58,6 +58,14 @@ double Difference(const Image& a, const Image& b, int x0, int y0, int x1, int y1
     return sum / ((x1 - x0) * (y1 - y0) * 3);
 }
 
+#ifdef FERROWALK_EXE
+// The program run headless on data with a fixed clock, then options (a shell command).
+std::string Headless(const fs::path& data, const std::string& options) {
+    return std::string("\"") + FERROWALK_EXE + "\" --data \"" + data.string() +
+           "\" --headless --fixed-dt 0.016 " + options;
+}
+#endif
+
 std::string ReadFile(const fs::path& file) {
     std::ifstream in(file);
     std::stringstream text;
@@ -74,9 +82,8 @@ TEST(Program, HeadlessRunShowsTheHeroAnimatedOnTheTerrainAndLeaksNothing) {
     fs::path frames = data.parent_path() / "frames";
     fs::path report = data.parent_path() / "stderr.txt";
     fs::create_directories(frames);
-    std::string command = std::string("\"") + FERROWALK_EXE + "\" --data \"" + data.string() +
-                          "\" --headless --fixed-dt 0.016 --frames 90 --capture \"" +
-                          frames.string() + "\" 2> \"" + report.string() + "\"";
+    std::string command = Headless(data, "--frames 90 --capture \"" + frames.string() + "\" 2> \"" +
+                                             report.string() + "\"");
     ASSERT_EQ(scenekit::Run(command), 0) << ReadFile(report);
 
     Image first = LoadPng(frames / "frame_00001.png");
@@ -124,11 +131,10 @@ TEST(Program, TextureStorageAndBackBufferPlacementLeaveThePictureAsItIs) {
     ASSERT_FALSE(data.empty()) << "assetgen failed";
     auto frame = [&](const std::string& compressed, const std::string& window) {
         fs::path shot = data.parent_path() / ("placement_" + compressed + window + ".png");
-        std::string command = "FERROWALK_GL_COMPRESSED_TEXTURES=" + compressed +
-                              " FERROWALK_GL_WINDOW_BACK_BUFFER=" + window + " \"" + FERROWALK_EXE +
-                              "\" --data \"" + data.string() +
-                              "\" --headless --fixed-dt 0.016 --frames 20 --screenshot \"" +
-                              shot.string() + "\" 2>/dev/null";
+        std::string command =
+            "FERROWALK_GL_COMPRESSED_TEXTURES=" + compressed +
+            " FERROWALK_GL_WINDOW_BACK_BUFFER=" + window + " " +
+            Headless(data, "--frames 20 --screenshot \"" + shot.string() + "\" 2>/dev/null");
         EXPECT_EQ(scenekit::Run(command), 0) << command;
         return LoadPng(shot);
     };
@@ -204,10 +210,9 @@ TEST(Program, OwnModelsAnimationSetsAndFitting) {
     const fs::path work = data.parent_path() / "own";
     fs::create_directories(work);
     auto run = [&](const std::string& options, const std::string& name, int expected) {
-        std::string command = std::string("\"") + FERROWALK_EXE + "\" --data \"" + data.string() +
-                              "\" --headless --fixed-dt 0.016 --frames 30 " + options +
-                              " --screenshot \"" + (work / (name + ".png")).string() + "\" > \"" +
-                              (work / (name + ".out")).string() + "\" 2>&1";
+        std::string command = Headless(data, "--frames 30 " + options + " --screenshot \"" +
+                                                 (work / (name + ".png")).string() + "\" > \"" +
+                                                 (work / (name + ".out")).string() + "\" 2>&1");
         EXPECT_EQ(scenekit::Run(command), expected) << command;
         return std::pair{LoadPng(work / (name + ".png")), ReadFile(work / (name + ".out"))};
     };
