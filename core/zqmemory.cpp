@@ -141,6 +141,10 @@ void ProcessHeapFree(void* block) {
                  Address(data), marks, id);
 }
 
+[[gnu::cold, gnu::noinline]] void ReportRefusedRelease(const void* data) {
+    MemTrace("Release of pointer(0x%8.8" PRIxPTR ") refused: not a live block\n", Address(data));
+}
+
 void MemorySummary(MemoryStats& stats) {
     if (stats.PeakBytes == 0)
         return;
@@ -194,6 +198,79 @@ void HeapArray::Release() {
     data = nullptr;
 }
 
+// ---- AddressSet ----
+
+uint32_t AddressSet::Home(uintptr_t value) const {
+    // Blocks are 16-aligned: the low bits carry nothing; the multiply spreads the rest.
+    return static_cast<uint32_t>(((value >> 4) * 0x9E3779B97F4A7C15u) >> 32) & mask;
+}
+
+bool AddressSet::Contains(uintptr_t value) const {
+    if (!slots)
+        return false;
+    for (uint32_t at = Home(value);; at = (at + 1) & mask) {
+        if (slots[at] == value)
+            return true;
+        if (slots[at] == 0)
+            return false;
+    }
+}
+
+bool AddressSet::Insert(uintptr_t value) {
+    if (2 * (count + 1) > mask + 1) {
+        const uint32_t capacity = slots ? 2 * (mask + 1) : 64;
+        auto* grown = static_cast<uintptr_t*>(ProcessHeapAlloc(capacity * sizeof(uintptr_t)));
+        if (!grown)
+            return false;
+        std::memset(grown, 0, capacity * sizeof(uintptr_t));
+        uintptr_t* old = slots;
+        const uint32_t oldCapacity = slots ? mask + 1 : 0;
+        slots = grown;
+        mask = capacity - 1;
+        count = 0;
+        for (uint32_t k = 0; k < oldCapacity; ++k)
+            if (old[k])
+                Insert(old[k]);
+        ProcessHeapFree(old);
+    }
+    uint32_t at = Home(value);
+    while (slots[at] != 0 && slots[at] != value)
+        at = (at + 1) & mask;
+    if (slots[at] == 0)
+        ++count;
+    slots[at] = value;
+    return true;
+}
+
+// Deletion without markers: later entries of the run move back into the gap when the gap
+// lies on their way from their home slot, so every look-up still stops at the first empty.
+void AddressSet::Erase(uintptr_t value) {
+    if (!slots)
+        return;
+    uint32_t gap = Home(value);
+    while (slots[gap] != value) {
+        if (slots[gap] == 0)
+            return;
+        gap = (gap + 1) & mask;
+    }
+    --count;
+    for (uint32_t at = (gap + 1) & mask; slots[at] != 0; at = (at + 1) & mask) {
+        const uint32_t home = Home(slots[at]);
+        if (((at - home) & mask) >= ((at - gap) & mask)) {
+            slots[gap] = slots[at];
+            gap = at;
+        }
+    }
+    slots[gap] = 0;
+}
+
+void AddressSet::Release() {
+    ProcessHeapFree(slots);
+    slots = nullptr;
+    mask = 0;
+    count = 0;
+}
+
 // ---- PoolAllocator ----
 
 namespace {
@@ -238,6 +315,89 @@ void FillReleased(unsigned char* data, uint32_t size) {
     std::memset(data, kFillByte, size);
 #endif
 }
+
+// Where the caller's bytes of every pool slot lie, as one bit per 16 bytes of address space,
+// so that a release can tell a slot's address from any other before it reads memory that
+// may be gone. Two levels over the 47-bit user address space: leaves of 1 GiB (8 MiB of bits),
+// made zeroed on first use and kept; their pages cost memory only where chunks lie (32 bytes
+// per 4 KiB of chunks). Bits change with atomic operations: the pools of the program's thread
+// and of other threads may carve chunks that share a page.
+class SlotMap {
+public:
+    bool Add(uintptr_t chunk, uint32_t classSize) {
+        if (!ForEachSlot(chunk, classSize, [](std::atomic_ref<uint64_t> word, uint64_t bit) {
+                word.fetch_or(bit, std::memory_order_relaxed);
+            })) {
+            Remove(chunk, classSize);
+            return false;
+        }
+        return true;
+    }
+
+    void Remove(uintptr_t chunk, uint32_t classSize) {
+        ForEachSlot(chunk, classSize, [](std::atomic_ref<uint64_t> word, uint64_t bit) {
+            word.fetch_and(~bit, std::memory_order_relaxed);
+        });
+    }
+
+    bool HoldsSlot(uintptr_t data) {
+        if ((data & 15) != 0 || (data >> kAddressBits) != 0)
+            return false;
+        Leaf* leaf = leaves[data >> kLeafSpanBits].load(std::memory_order_acquire);
+        if (!leaf)
+            return false;
+        const uint64_t word = std::atomic_ref(WordOf(*leaf, data)).load(std::memory_order_relaxed);
+        return (word >> BitOf(data)) & 1;
+    }
+
+private:
+    static constexpr unsigned kGrainBits = 4; // 16 bytes: the alignment of every block
+    static constexpr unsigned kLeafSpanBits = 30;
+    static constexpr unsigned kAddressBits = 47;
+    struct Leaf {
+        uint64_t words[(uintptr_t{1} << (kLeafSpanBits - kGrainBits)) / 64];
+    };
+
+    static uint64_t& WordOf(Leaf& leaf, uintptr_t data) {
+        const uintptr_t grain = (data & ((uintptr_t{1} << kLeafSpanBits) - 1)) >> kGrainBits;
+        return leaf.words[grain / 64];
+    }
+    static unsigned BitOf(uintptr_t data) { return (data >> kGrainBits) & 63; }
+
+    // Calls visit(word, bit) for each slot's caller bytes; false when a leaf cannot be made.
+    template <typename Visit> bool ForEachSlot(uintptr_t chunk, uint32_t classSize, Visit visit) {
+        const uint32_t stride = PoolAllocator::SlotStride(classSize);
+        for (uint32_t k = 0; k < PoolAllocator::kSlotsPerChunk; ++k) {
+            const uintptr_t data =
+                chunk + PoolAllocator::kChunkLead + sizeof(PoolBlockHeader) + uintptr_t{k} * stride;
+            if (data >> kAddressBits)
+                return false; // outside the map: such a chunk cannot be told from other memory
+            Leaf* leaf = MakeLeaf(data >> kLeafSpanBits);
+            if (!leaf)
+                return false;
+            visit(std::atomic_ref(WordOf(*leaf, data)), uint64_t{1} << BitOf(data));
+        }
+        return true;
+    }
+
+    Leaf* MakeLeaf(uintptr_t index) {
+        Leaf* leaf = leaves[index].load(std::memory_order_acquire);
+        if (leaf)
+            return leaf;
+        auto* made =
+            static_cast<Leaf*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Leaf)));
+        if (!made)
+            return nullptr;
+        if (leaves[index].compare_exchange_strong(leaf, made, std::memory_order_acq_rel))
+            return made;
+        ProcessHeapFree(made); // another thread's leaf came first
+        return leaf;
+    }
+
+    std::atomic<Leaf*> leaves[uintptr_t{1} << (kAddressBits - kLeafSpanBits)] = {};
+};
+
+constinit SlotMap slotMap;
 
 PoolBlockHeader* NextFree(PoolBlockHeader* slot) {
     PoolBlockHeader* next;
@@ -294,6 +454,10 @@ void* PoolAllocator::TakeFreeSlot(uint32_t size, const char* file, int line) {
     if (!block)
         return nullptr;
     const uintptr_t chunk = reinterpret_cast<uintptr_t>(block);
+    if (!slotMap.Add(chunk, c)) {
+        ProcessHeapFree(block);
+        return nullptr;
+    }
     for (uint32_t k = 0; k < kSlotsPerChunk; ++k) {
         PoolBlockHeader* slot = SlotAt(chunk, c, k);
         *slot = PoolBlockHeader{nullptr, 0, kFreeSlotId, c, 0};
@@ -302,14 +466,21 @@ void* PoolAllocator::TakeFreeSlot(uint32_t size, const char* file, int line) {
     if (!chunks.PushBack(chunk) || !chunkSizes.PushBack(c)) {
         if (chunks.Count() > chunkSizes.Count())
             chunks.PopBack(); // keeps the two arrays parallel
+        slotMap.Remove(chunk, c);
         ProcessHeapFree(block);
         return nullptr;
     }
     return SlotAt(chunk, c, 0);
 }
 
+bool PoolAllocator::HoldsSlot(const void* data) {
+    return slotMap.HoldsSlot(Address(data));
+}
+
 void PoolAllocator::Free(void* data, const char* file, int line) {
-    if (CheckRelease(data, file, line))
+    if (!HoldsSlot(data))
+        ReportRefusedRelease(data);
+    else if (CheckRelease(data, file, line))
         Release(data);
 }
 
@@ -320,8 +491,7 @@ bool PoolAllocator::CheckRelease(void* data, const char* file, int line) {
     assert(s <= __max_bytes);
     // A size out of range or a slot already on its free list would corrupt the lists.
     if (s == 0 || s > __max_bytes || h->allocId == kFreeSlotId) {
-        MemTrace("Release of pointer(0x%8.8" PRIxPTR ") refused: not a live block\n",
-                 Address(data));
+        ReportRefusedRelease(data);
         return false;
     }
     if (h->frontGuard != kGuardWord)
@@ -379,8 +549,10 @@ void PoolAllocator::Close() {
     // Blocks still live (leaks, libraries' blocks) may be released by static destructors
     // that run after this report, so their chunks stay; fresh chunks serve later requests.
     for (uint32_t k = 0; k < chunks.Count(); ++k)
-        if (!ChunkHasLiveSlots(chunks[k], ChunkSize(k)))
+        if (!ChunkHasLiveSlots(chunks[k], ChunkSize(k))) {
+            slotMap.Remove(chunks[k], ChunkSize(k));
             ProcessHeapFree(reinterpret_cast<void*>(chunks[k]));
+        }
     chunkSizes.Release();
     chunks.Release();
     for (PoolBlockHeader*& head : freeLists)
@@ -405,6 +577,10 @@ void* LargeBlockList::Allocate(uint32_t size, const char* file, int line, BlockO
         ProcessHeapAlloc(std::size_t{r} + sizeof(LargeBlockHeader) + 8));
     if (!h)
         return nullptr;
+    if (!live.Insert(Address(LargeData(h)))) {
+        ProcessHeapFree(h);
+        return nullptr;
+    }
     WriteGuard(LargeData(h) + r);
     h->frontGuard = kGuardWord;
     h->next = root.next;
@@ -421,7 +597,9 @@ void* LargeBlockList::Allocate(uint32_t size, const char* file, int line, BlockO
 }
 
 void LargeBlockList::Free(void* data, const char* file, int line) {
-    if (CheckRelease(data, file, line))
+    if (!Holds(data))
+        ReportRefusedRelease(data);
+    else if (CheckRelease(data, file, line))
         Release(data);
 }
 
@@ -442,6 +620,7 @@ void LargeBlockList::Release(void* data) {
     auto* h = reinterpret_cast<LargeBlockHeader*>(bytes - sizeof(LargeBlockHeader));
     std::memset(bytes, kFillByte, h->size);
     CountOut(stats, h->allocId, h->size);
+    live.Erase(Address(data));
     if (h->prev)
         h->prev->next = h->next;
     if (h->next)
@@ -542,6 +721,9 @@ ManagerSet mainSet;
 ManagerSet threadSet;
 MemoryStats g_ThreadSetStats;
 TrackerLock threadSetLock;
+// Guards the sets of live blocks of both large-block lists: a release on any thread looks
+// them up. Taken after threadSetLock when both are held.
+TrackerLock largeBlockLock;
 std::atomic<bool> trackerReady{false};
 
 // Blocks of the main set released on other threads, linked through their first data word.
@@ -570,11 +752,14 @@ uint32_t SizeField(const void* data) {
     return size;
 }
 
+// data is a live block of the set.
 void Release(const ManagerSet& set, void* data) {
-    if (SizeField(data) <= PoolAllocator::__max_bytes)
+    if (SizeField(data) <= PoolAllocator::__max_bytes) {
         set.pool->Release(data);
-    else
+    } else {
+        LockHold hold(largeBlockLock);
         set.large->Release(data);
+    }
 }
 
 [[gnu::noinline]] void QueueRemoteRelease(void* data) {
@@ -715,8 +900,10 @@ void EnsureTracker() {
 }
 
 void* Allocate(const ManagerSet& set, uint32_t size, const char* file, int line, BlockOwner owner) {
-    return size <= PoolAllocator::__max_bytes ? set.pool->Allocate(size, file, line, owner)
-                                              : set.large->Allocate(size, file, line, owner);
+    if (size <= PoolAllocator::__max_bytes)
+        return set.pool->Allocate(size, file, line, owner);
+    LockHold hold(largeBlockLock);
+    return set.large->Allocate(size, file, line, owner);
 }
 
 } // namespace
@@ -795,32 +982,42 @@ void* TrackedAllocOrThrow(std::size_t size, const char* file, int line) {
 
 namespace {
 
-// The release path of one kind of block (pooled or large), routed by the ID in its header.
+// The release path of one kind of block (pooled or large) that lies where a block of that
+// kind can be, routed by the ID in its header.
 template <typename Manager, typename Header>
-void ReleaseBlock(void* pointer, const char* file, int line, Manager* ManagerSet::*manager) {
+void ReleaseBlock(void* pointer, const char* file, int line) {
     const auto* header =
         reinterpret_cast<const Header*>(static_cast<unsigned char*>(pointer) - sizeof(Header));
     if (!IsMainSetBlock(header->allocId)) {
         LockHold hold(threadSetLock);
         if (Manager::CheckRelease(pointer, file, line))
-            (threadSet.*manager)->Release(pointer);
+            Release(threadSet, pointer);
     } else if (OnMainThread()) {
         if (remoteReleases.load(std::memory_order_relaxed))
             FinishRemoteReleases();
         if (Manager::CheckRelease(pointer, file, line))
-            (mainSet.*manager)->Release(pointer);
+            Release(mainSet, pointer);
     } else if (Manager::CheckRelease(pointer, file, line)) {
         QueueRemoteRelease(pointer);
     }
 }
 
+bool IsLiveLargeBlock(const void* pointer) {
+    LockHold hold(largeBlockLock);
+    return mainSet.large->Holds(pointer) || threadSet.large->Holds(pointer);
+}
+
 [[gnu::noinline]] void TrackedFreeSlow(void* pointer, const char* file, int line) {
     if (!trackerReady.load(std::memory_order_acquire))
         return; // nothing was ever allocated here: not one of ours
-    if (SizeField(pointer) <= PoolAllocator::__max_bytes)
-        ReleaseBlock<PoolAllocator, PoolBlockHeader>(pointer, file, line, &ManagerSet::pool);
+    // Where the pointer lies decides, before its header is read: a block released already
+    // may be memory the C heap has since reused or unmapped.
+    if (PoolAllocator::HoldsSlot(pointer))
+        ReleaseBlock<PoolAllocator, PoolBlockHeader>(pointer, file, line);
+    else if (IsLiveLargeBlock(pointer))
+        ReleaseBlock<LargeBlockList, LargeBlockHeader>(pointer, file, line);
     else
-        ReleaseBlock<LargeBlockList, LargeBlockHeader>(pointer, file, line, &ManagerSet::large);
+        ReportRefusedRelease(pointer);
 }
 
 } // namespace
@@ -830,7 +1027,8 @@ void ReleaseBlock(void* pointer, const char* file, int line, Manager* ManagerSet
 [[gnu::flatten]] void TrackedFree(void* pointer, const char* file, int line) {
     if (!pointer)
         return;
-    if (OnProgramThreadAtRest() && PoolAllocator::IsIntactProgramBlock(pointer))
+    if (OnProgramThreadAtRest() && PoolAllocator::HoldsSlot(pointer) &&
+        PoolAllocator::IsIntactProgramBlock(pointer))
         mainSet.pool->Release(pointer);
     else
         TrackedFreeSlow(pointer, file, line);

@@ -2,8 +2,10 @@
 // reports. The program goes through zqmemory.h; tests build local managers from this.
 //
 // Layouts on 64-bit Linux. The `size` field lies 8 bytes before the caller's bytes in both
-// headers (the release path reads it to choose the manager: at most 256 means pooled), the
-// front guard directly before the caller's bytes, and the caller's bytes are aligned to 16.
+// headers (at most 256 means pooled), the front guard directly before the caller's bytes, and
+// the caller's bytes are aligned to 16. A release finds its manager from addresses alone (the
+// pools' chunk map, the large blocks' set) before it reads a header: the memory behind a
+// pointer released twice may have been reused or unmapped by the C heap.
 //
 // Pooled slot, class size c (8, 16, ..., 256):
 //   [file 8][line 4][allocId 4][size 4][frontGuard 4][data: size bytes][rear guard 4][slack]
@@ -59,6 +61,9 @@ MemTraceSink SetMemTraceSink(MemTraceSink sink); // null restores; returns the p
 void* ProcessHeapAlloc(std::size_t bytes);
 void ProcessHeapFree(void* block);
 
+// The line for a release of something that is not a live block (released already, never
+// allocated, or not the start of a block); nothing else happens.
+void ReportRefusedRelease(const void* data);
 // Prints the guard-damage lines of one block; releaseFile null for a plain release.
 void ReportGuardDamage(GuardSide side, const char* releaseFile, int releaseLine, const char* file,
                        int line, const void* data, uint32_t allocId);
@@ -69,6 +74,29 @@ inline void MemorySummary() {
 }
 // One line for what libraries still hold, when they hold anything.
 void ReportLibraryBlocks(const MemoryStats& stats);
+
+// A set of addresses on the process heap (not tracked itself): open addressing with linear
+// probing, at most half full, so a look-up reads one or two neighbouring entries.
+class AddressSet {
+public:
+    AddressSet() = default;
+    AddressSet(const AddressSet&) = delete;
+    AddressSet& operator=(const AddressSet&) = delete;
+    ~AddressSet() { Release(); }
+
+    bool Insert(uintptr_t value); // value non-zero; false when the heap refuses to grow it
+    void Erase(uintptr_t value);
+    bool Contains(uintptr_t value) const;
+    void Release();
+    uint32_t Count() const { return count; }
+
+private:
+    uint32_t Home(uintptr_t value) const;
+
+    uintptr_t* slots = nullptr; // 0 marks an empty slot
+    uint32_t mask = 0;          // capacity - 1, capacity a power of two
+    uint32_t count = 0;
+};
 
 // A growable array of addresses on the process heap (not tracked itself).
 class HeapArray {
@@ -134,7 +162,11 @@ public:
         std::memcpy(&rearGuard, bytes + s, sizeof rearGuard);
         return h->frontGuard == kGuardWord && rearGuard == kGuardWord;
     }
-    // data as returned by Allocate; file/line name the release site (null, 0: plain).
+    // Whether data is where a slot's caller bytes lie, in a chunk of any pool of the process
+    // (live or free): decided from an address map, without reading the address itself.
+    static bool HoldsSlot(const void* data);
+    // data as returned by Allocate; file/line name the release site (null, 0: plain). A
+    // pointer that is not a slot's is refused with a report.
     void Free(void* data, const char* file, int line);
     // Free in two steps, for a block released on another thread: the checks and their
     // reports (false: the block must not be released), then the release itself.
@@ -188,7 +220,11 @@ public:
     // 256 < size <= kLargestSize; null when the heap refuses.
     void* Allocate(uint32_t size, const char* file, int line,
                    BlockOwner owner = BlockOwner::Program);
-    // A damaged front guard is reported and keeps the block live (its header is suspect).
+    // Whether data is a live block of this list; the only test that reads no header, so
+    // the one to make before any other on a pointer that may have been released already.
+    bool Holds(const void* data) const { return live.Contains(reinterpret_cast<uintptr_t>(data)); }
+    // A damaged front guard is reported and keeps the block live (its header is suspect). A
+    // pointer that is not a live block of this list is refused with a report.
     void Free(void* data, const char* file, int line);
     static bool CheckRelease(void* data, const char* file, int line);
     void Release(void* data);
@@ -202,6 +238,7 @@ public:
 private:
     MemoryStats& stats;
     LargeBlockHeader root = {};
+    AddressSet live; // the caller's bytes of every block on the list
     bool closed = false;
 };
 

@@ -332,6 +332,7 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 void WINAPI Sleep(DWORD dwMilliseconds);
 DWORD WINAPI timeGetTime();
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString);
+constexpr DWORD HEAP_ZERO_MEMORY = 0x00000008;
 HANDLE WINAPI GetProcessHeap();
 LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes);
 BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);

@@ -11,8 +11,7 @@
 
 namespace {
 
-constexpr DWORD kHeapZeroMemory = 0x00000008; // HEAP_ZERO_MEMORY
-char processHeap;                             // the one heap; its handle is its address
+char processHeap; // the one heap; its handle is its address
 
 // Some sandboxes forbid process_vm_readv; writing the byte into a pipe fails with EFAULT
 // for unreadable memory just the same.
@@ -52,7 +51,7 @@ LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
     if (!hHeap)
         return nullptr;
     const SIZE_T bytes = dwBytes ? dwBytes : 1; // a zero-byte block is still a distinct block
-    return (dwFlags & kHeapZeroMemory) ? std::calloc(1, bytes) : std::malloc(bytes);
+    return (dwFlags & HEAP_ZERO_MEMORY) ? std::calloc(1, bytes) : std::malloc(bytes);
 }
 
 BOOL WINAPI HeapFree(HANDLE hHeap, DWORD, LPVOID lpMem) {

@@ -127,3 +127,26 @@ TEST_F(LargeBlocksTest, RefusesSizesTheHeaderCannotRecord) {
 }
 
 } // namespace
+
+// The set behind the large blocks' release check: inserted and erased in scrambled orders
+// of scattered addresses (so runs of colliding entries close their gaps in every pattern),
+// through several growths, it finds exactly what remains: the multiples of 3 are erased
+// (1009 is prime to 3000).
+TEST(AddressSet, FindsExactlyWhatRemainsAfterErasesInAnyOrder) {
+    AddressSet set;
+    constexpr uintptr_t kCount = 3000;
+    auto value = [](uint64_t i) -> uintptr_t { // scattered and non-zero, as heap addresses are
+        ++i;
+        i = (i ^ (i >> 30)) * 0xBF58476D1CE4E5B9u;
+        i = (i ^ (i >> 27)) * 0x94D049BB133111EBu;
+        return ((i ^ (i >> 31)) >> 24) << 4;
+    };
+    for (uintptr_t k = 0; k < kCount; ++k)
+        ASSERT_TRUE(set.Insert(value(k * 7919 % kCount)));
+    for (uintptr_t k = 0; k < kCount; k += 3)
+        set.Erase(value(k * 1009 % kCount));
+    set.Erase(value(kCount)); // never inserted
+    EXPECT_EQ(set.Count(), 2000u);
+    for (uintptr_t i = 0; i <= kCount; ++i)
+        ASSERT_EQ(set.Contains(value(i)), i % 3 != 0 && i < kCount) << i;
+}

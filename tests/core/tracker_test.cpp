@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -235,6 +236,39 @@ TEST(TrackedFree, DamagedAndRepeatedReleasesOfSmallBlocksAreReportedAndKeepTheLi
     EXPECT_NE(second, front);
     TrackedFree(second, nullptr, 0);
     TrackedFree(first, nullptr, 0);
+}
+
+// What a second release of a large block points to may be gone: a block of a megabyte is
+// unmapped by the C heap, a smaller one goes back to its free lists. Both are refused like
+// pointers that never were blocks, and nothing is counted out. In a child: a crash must fail
+// this test, not end the suite.
+TEST(TrackedFree, RepeatedReleasesOfLargeBlocksAndPointersIntoBlocksAreRefused) {
+    const pid_t child = fork();
+    if (child == 0) {
+        CapturedTrace trace;
+        auto* mapped = static_cast<char*>(TrackedAlloc(1 << 20, nullptr, 0));
+        auto* heap = static_cast<char*>(TrackedAlloc(5000, nullptr, 0));
+        auto* pooled = static_cast<char*>(TrackedAlloc(64, nullptr, 0));
+        alignas(16) char onStack[64] = {};
+        TrackedFree(mapped, nullptr, 0);
+        TrackedFree(heap, nullptr, 0);
+        const MemoryStats before = g_MemoryStats;
+        for (char* stale : {mapped, heap, pooled + 32, onStack + 32, heap + 16})
+            TrackedFree(stale, nullptr, 0);
+        TrackedFree(pooled, nullptr, 0);
+        const bool counted = g_MemoryStats.LiveObjects == before.LiveObjects - 1 &&
+                             g_MemoryStats.LiveBytes == before.LiveBytes - 64;
+        std::vector<std::string> expected;
+        for (char* stale : {mapped, heap, pooled + 32, onStack + 32, heap + 16})
+            expected.push_back("Release of pointer(" + Hex(stale) + ") refused: not a live block");
+        const bool sound = counted && trace.Lines() == expected;
+        if (!sound)
+            std::fprintf(stderr, "%s", trace.All().c_str());
+        _exit(sound ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 TEST(BlockOwnership, SmallBlocksInALibraryScopeStayOutOfTheProgramsFigures) {
