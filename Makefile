@@ -3,7 +3,7 @@ BUILD_DIR ?= build/release
 JOBS ?= 2
 export BUILD_DIR JOBS
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run test test-sanitized clean
 
 all: build
 
@@ -21,6 +21,15 @@ run: configure
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS)
+	$(MAKE) test-sanitized
+
+# The memory tracker's tests once more with AddressSanitizer and UBSan, where the pool keeps
+# its guards and free slots poisoned.
+SANITIZED_DIR ?= build/sanitized
+test-sanitized: deps
+	cmake -S . -B $(SANITIZED_DIR) -DFERROWALK_ASAN=ON -DFERROWALK_BENCH=OFF
+	cmake --build $(SANITIZED_DIR) -j$(JOBS) --target core_tests
+	$(SANITIZED_DIR)/tests/core/core_tests
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -22,6 +22,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(FW_POISON_POOL)
+#include <sanitizer/asan_interface.h>
+#endif
 
 MemoryStats g_MemoryStats;
 
@@ -38,13 +41,13 @@ bool FileUsable(const char* file) {
     return file && !IsBadReadPtr(file, 4);
 }
 
-uint32_t ReadWord(const unsigned char* at) {
+FW_POOL_INTERNAL uint32_t ReadWord(const unsigned char* at) {
     uint32_t word;
     std::memcpy(&word, at, sizeof word);
     return word;
 }
 
-void WriteGuard(unsigned char* at) {
+FW_POOL_INTERNAL void WriteGuard(unsigned char* at) {
     std::memcpy(at, &kGuardWord, sizeof kGuardWord);
 }
 
@@ -275,6 +278,20 @@ void AddressSet::Release() {
 
 namespace {
 
+#if defined(FW_POISON_POOL)
+void PoisonBytes(const void* at, std::size_t bytes) {
+    ASAN_POISON_MEMORY_REGION(at, bytes);
+}
+void UnpoisonBytes(const void* at, std::size_t bytes) {
+    ASAN_UNPOISON_MEMORY_REGION(at, bytes);
+}
+constexpr bool kPoisonPools = true;
+#else
+void PoisonBytes(const void*, std::size_t) {}
+void UnpoisonBytes(const void*, std::size_t) {}
+constexpr bool kPoisonPools = false;
+#endif
+
 unsigned char* SlotData(PoolBlockHeader* slot) {
     return reinterpret_cast<unsigned char*>(slot) + sizeof(PoolBlockHeader);
 }
@@ -287,7 +304,7 @@ PoolBlockHeader* SlotAt(uintptr_t chunk, uint32_t classSize, uint32_t index) {
 // Fills exactly `size` bytes; the caller then writes the free-list link over the first 8, so
 // smaller blocks need nothing. Overlapping stores from both ends, in runs of a length known
 // at compile time, cover any size without a loop whose trip count the processor must guess.
-void FillReleased(unsigned char* data, uint32_t size) {
+FW_POOL_INTERNAL void FillReleased(unsigned char* data, uint32_t size) {
     if (size <= 8)
         return;
 #if defined(__SSE2__)
@@ -399,21 +416,21 @@ private:
 
 constinit SlotMap slotMap;
 
-PoolBlockHeader* NextFree(PoolBlockHeader* slot) {
+FW_POOL_INTERNAL PoolBlockHeader* NextFree(PoolBlockHeader* slot) {
     PoolBlockHeader* next;
     std::memcpy(&next, SlotData(slot), sizeof next);
     return next;
 }
 
-void SetNextFree(PoolBlockHeader* slot, PoolBlockHeader* next) {
+FW_POOL_INTERNAL void SetNextFree(PoolBlockHeader* slot, PoolBlockHeader* next) {
     std::memcpy(SlotData(slot), &next, sizeof next);
 }
 
 } // namespace
 
 // The head slot of class i becomes a live block; the class has a free slot.
-void* PoolAllocator::TakeHead(uint32_t i, uint32_t size, const char* file, int line,
-                              BlockOwner owner) {
+FW_POOL_INTERNAL void* PoolAllocator::TakeHead(uint32_t i, uint32_t size, const char* file,
+                                               int line, BlockOwner owner) {
     PoolBlockHeader* h = freeLists[i];
     h->file = file;
     h->line = line;
@@ -425,6 +442,7 @@ void* PoolAllocator::TakeHead(uint32_t i, uint32_t size, const char* file, int l
     freeLists[i] = NextFree(h);
     unsigned char* data = SlotData(h);
     WriteGuard(data + size);
+    UnpoisonBytes(data, size);
     return data;
 }
 
@@ -447,7 +465,8 @@ void* PoolAllocator::TakeFreeSlot(uint32_t size, const char* file, int line) {
     return freeLists[i] ? TakeHead(i, size, file, line, BlockOwner::Program) : nullptr;
 }
 
-[[gnu::cold, gnu::noinline]] PoolBlockHeader* PoolAllocator::NewChunk(uint32_t size) {
+[[gnu::cold, gnu::noinline]] FW_POOL_INTERNAL PoolBlockHeader*
+PoolAllocator::NewChunk(uint32_t size) {
     const uint32_t c = RoundUp8(size);
     const uint32_t stride = SlotStride(c);
     void* block = ProcessHeapAlloc(kChunkLead + kSlotsPerChunk * stride);
@@ -463,6 +482,8 @@ void* PoolAllocator::TakeFreeSlot(uint32_t size, const char* file, int line) {
         *slot = PoolBlockHeader{nullptr, 0, kFreeSlotId, c, 0};
         SetNextFree(slot, k + 1 < kSlotsPerChunk ? SlotAt(chunk, c, k + 1) : nullptr);
     }
+    if (poisonsSlots)
+        PoisonBytes(block, kChunkLead + kSlotsPerChunk * stride);
     if (!chunks.PushBack(chunk) || !chunkSizes.PushBack(c)) {
         if (chunks.Count() > chunkSizes.Count())
             chunks.PopBack(); // keeps the two arrays parallel
@@ -484,7 +505,7 @@ void PoolAllocator::Free(void* data, const char* file, int line) {
         Release(data);
 }
 
-bool PoolAllocator::CheckRelease(void* data, const char* file, int line) {
+FW_POOL_INTERNAL bool PoolAllocator::CheckRelease(void* data, const char* file, int line) {
     auto* bytes = static_cast<unsigned char*>(data);
     auto* h = reinterpret_cast<PoolBlockHeader*>(bytes - sizeof(PoolBlockHeader));
     const uint32_t s = h->size;
@@ -501,7 +522,7 @@ bool PoolAllocator::CheckRelease(void* data, const char* file, int line) {
     return true;
 }
 
-void PoolAllocator::Release(void* data) {
+FW_POOL_INTERNAL void PoolAllocator::Release(void* data) {
     auto* bytes = static_cast<unsigned char*>(data);
     auto* h = reinterpret_cast<PoolBlockHeader*>(bytes - sizeof(PoolBlockHeader));
     const uint32_t s = h->size;
@@ -511,9 +532,11 @@ void PoolAllocator::Release(void* data) {
     SetNextFree(h, freeLists[i]);
     freeLists[i] = h;
     h->allocId = kFreeSlotId;
+    if (poisonsSlots)
+        PoisonBytes(bytes, s);
 }
 
-void PoolAllocator::ReportChunkLeaks(uintptr_t chunk, uint32_t leak_size) {
+FW_POOL_INTERNAL void PoolAllocator::ReportChunkLeaks(uintptr_t chunk, uint32_t leak_size) {
     assert(leak_size > 0);
     for (uint32_t k = 0; k < kSlotsPerChunk; ++k) {
         const PoolBlockHeader* slot = SlotAt(chunk, leak_size, k);
@@ -531,7 +554,7 @@ void PoolAllocator::ReportChunkLeaks(uintptr_t chunk, uint32_t leak_size) {
     }
 }
 
-bool PoolAllocator::ChunkHasLiveSlots(uintptr_t chunk, uint32_t classSize) const {
+FW_POOL_INTERNAL bool PoolAllocator::ChunkHasLiveSlots(uintptr_t chunk, uint32_t classSize) const {
     for (uint32_t k = 0; k < kSlotsPerChunk; ++k)
         if (SlotAt(chunk, classSize, k)->allocId != kFreeSlotId)
             return true;
@@ -551,6 +574,8 @@ void PoolAllocator::Close() {
     for (uint32_t k = 0; k < chunks.Count(); ++k)
         if (!ChunkHasLiveSlots(chunks[k], ChunkSize(k))) {
             slotMap.Remove(chunks[k], ChunkSize(k));
+            UnpoisonBytes(reinterpret_cast<void*>(chunks[k]),
+                          kChunkLead + kSlotsPerChunk * SlotStride(ChunkSize(k)));
             ProcessHeapFree(reinterpret_cast<void*>(chunks[k]));
         }
     chunkSizes.Release();
@@ -746,7 +771,7 @@ bool IsMainSetBlock(uint32_t allocId) {
     return allocId != kLibraryThreadBlockId;
 }
 
-uint32_t SizeField(const void* data) {
+FW_POOL_INTERNAL uint32_t SizeField(const void* data) {
     uint32_t size;
     std::memcpy(&size, static_cast<const unsigned char*>(data) - 8, sizeof size);
     return size;
@@ -762,7 +787,7 @@ void Release(const ManagerSet& set, void* data) {
     }
 }
 
-[[gnu::noinline]] void QueueRemoteRelease(void* data) {
+[[gnu::noinline]] FW_POOL_INTERNAL void QueueRemoteRelease(void* data) {
     void* head = remoteReleases.load(std::memory_order_relaxed);
     do
         std::memcpy(data, &head, sizeof head);
@@ -771,7 +796,7 @@ void Release(const ManagerSet& set, void* data) {
 }
 
 // Main thread only.
-[[gnu::noinline]] void FinishRemoteReleases() {
+[[gnu::noinline]] FW_POOL_INTERNAL void FinishRemoteReleases() {
     void* data = remoteReleases.exchange(nullptr, std::memory_order_acquire);
     while (data) {
         void* next;
@@ -812,7 +837,7 @@ ManagerSet ConstructSet(int index, MemoryStats& stats, bool registerReports) {
     set.large = new (largeStorage[index]) LargeBlockList(stats);
     if (registerReports)
         std::atexit(CloseLargeBlocks);
-    set.pool = new (poolStorage[index]) PoolAllocator(stats);
+    set.pool = new (poolStorage[index]) PoolAllocator(stats, kPoisonPools);
     if (registerReports)
         std::atexit(ClosePool);
     return set;
@@ -985,7 +1010,7 @@ namespace {
 // The release path of one kind of block (pooled or large) that lies where a block of that
 // kind can be, routed by the ID in its header.
 template <typename Manager, typename Header>
-void ReleaseBlock(void* pointer, const char* file, int line) {
+FW_POOL_INTERNAL void ReleaseBlock(void* pointer, const char* file, int line) {
     const auto* header =
         reinterpret_cast<const Header*>(static_cast<unsigned char*>(pointer) - sizeof(Header));
     if (!IsMainSetBlock(header->allocId)) {
@@ -1024,7 +1049,7 @@ bool IsLiveLargeBlock(const void* pointer) {
 
 // The program's own pooled blocks with intact guards, released on its thread: no lock, no
 // call. Everything else, damage reports included, goes the general way.
-[[gnu::flatten]] void TrackedFree(void* pointer, const char* file, int line) {
+[[gnu::flatten]] FW_POOL_INTERNAL void TrackedFree(void* pointer, const char* file, int line) {
     if (!pointer)
         return;
     if (OnProgramThreadAtRest() && PoolAllocator::HoldsSlot(pointer) &&

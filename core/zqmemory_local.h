@@ -21,6 +21,22 @@
 #include <cstdint>
 #include <cstring>
 
+// Sanitizer builds: the pool poisons what the caller may not touch (headers, guard words,
+// slack, free slots), so an overrun into them is reported at the write. The pool's own code
+// that reads and writes those parts is left uninstrumented.
+#if defined(__SANITIZE_ADDRESS__)
+#define FW_POISON_POOL 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FW_POISON_POOL 1
+#endif
+#endif
+#if defined(FW_POISON_POOL)
+#define FW_POOL_INTERNAL __attribute__((no_sanitize("address")))
+#else
+#define FW_POOL_INTERNAL
+#endif
+
 constexpr uint32_t kGuardWord = 0xCCCCCCCCu;
 constexpr unsigned char kFillByte = 0xCC;
 constexpr uint32_t kFreeSlotId = 0xFFFFFFFFu;
@@ -139,7 +155,10 @@ public:
     static uint32_t SlotStride(uint32_t classSize) { return (classSize + 28 + 15) & ~15u; }
     static uint32_t ClassIndex(uint32_t size) { return (size - 1) / 8; } // size 1..256
 
-    explicit PoolAllocator(MemoryStats& stats = g_MemoryStats) : stats(stats) {}
+    // poisonsSlots: in sanitizer builds, keep what the caller may not touch poisoned (the
+    // process-wide pools do; tests that read slot headers use pools that do not).
+    explicit PoolAllocator(MemoryStats& stats = g_MemoryStats, bool poisonsSlots = false)
+        : stats(stats), poisonsSlots(poisonsSlots) {}
     PoolAllocator(const PoolAllocator&) = delete;
     PoolAllocator& operator=(const PoolAllocator&) = delete;
     ~PoolAllocator() { Close(); }
@@ -151,7 +170,7 @@ public:
     // 1 to 256 bytes from a class with a free slot (null when it has none), and the test for
     // a live program block with both guards intact, which Release may take without checks.
     void* TakeFreeSlot(uint32_t size, const char* file, int line);
-    static bool IsIntactProgramBlock(const void* data) {
+    FW_POOL_INTERNAL static bool IsIntactProgramBlock(const void* data) {
         const auto* bytes = static_cast<const unsigned char*>(data);
         const auto* h = reinterpret_cast<const PoolBlockHeader*>(bytes - sizeof(PoolBlockHeader));
         const uint32_t s = h->size;
@@ -191,6 +210,7 @@ private:
     HeapArray chunks;
     HeapArray chunkSizes;
     bool closed = false;
+    bool poisonsSlots;
 };
 
 struct LargeBlockHeader {

@@ -47,3 +47,14 @@ inline std::string Hex(const void* data) {
                   static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(data)));
     return text;
 }
+
+// Sanitizer builds keep the process-wide pool's headers and guards poisoned; tests read them,
+// and damage them on purpose, through these.
+FW_POOL_INTERNAL inline PoolBlockHeader PoolHeaderOf(const void* data) {
+    const auto* header = reinterpret_cast<const PoolBlockHeader*>(static_cast<const char*>(data) -
+                                                                  sizeof(PoolBlockHeader));
+    return {header->file, header->line, header->allocId, header->size, header->frontGuard};
+}
+FW_POOL_INTERNAL inline void PokeByte(void* at, char value) {
+    *static_cast<volatile char*>(at) = value;
+}
