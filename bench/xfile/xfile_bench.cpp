@@ -1,5 +1,6 @@
 // Loading speed of text .X files of about 5 MB, in MB/s of file: the reader alone, the
-// reader plus mesh building, and the whole hierarchy load on an offscreen device.
+// reader plus mesh building, and the whole hierarchy load on an offscreen device; and the
+// whole xinfo process against Assimp's on real files.
 #include "platform/d3dx9.h"
 #include "platform/d3dx9/anim/xfile.h"
 #include "platform/d3dx9/anim/xfile_mesh.h"
@@ -7,10 +8,19 @@
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -147,3 +157,133 @@ void BM_LoadHierarchy(benchmark::State& state) {
 BENCHMARK(BM_LoadHierarchy)->Unit(benchmark::kMillisecond);
 
 } // namespace
+
+// Whole-process cost of reading a real file: xinfo against `assimp info FILE -r` (Debian's
+// assimp-utils), on the largest text and the largest binary .X file of the shared test files,
+// run in turn so that both see the same machine. The figure is each child's processor time
+// (user + system, from wait4), startup included; "ratio" is xinfo's over Assimp's.
+#ifdef FERROWALK_XINFO
+
+extern char** environ;
+
+namespace {
+
+// Processor seconds the child spent, or a negative number when it did not run or failed.
+double ChildCpuSeconds(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&quiet);
+    if (spawned != 0)
+        return -1;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+bool OnPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "";
+    for (size_t start = 0; start <= dirs.size();) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos)
+            end = dirs.size();
+        const std::string candidate = dirs.substr(start, end - start) + "/" + program;
+        if (access(candidate.c_str(), X_OK) == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// The largest .X file under dir whose header names one of the formats ("txt ", "bin ", ...).
+std::string LargestX(const std::filesystem::path& dir, std::initializer_list<const char*> formats) {
+    std::string best;
+    uintmax_t bestSize = 0;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(dir, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        if (!it->is_regular_file(error))
+            continue;
+        char header[16] = {};
+        std::ifstream(it->path(), std::ios::binary).read(header, sizeof header);
+        if (std::string(header, 4) != "xof ")
+            continue;
+        bool wanted = false;
+        for (const char* format : formats)
+            wanted = wanted || std::string(header + 8, 4) == format;
+        const uintmax_t size = it->file_size(error);
+        if (wanted && size > bestSize) {
+            best = it->path().string();
+            bestSize = size;
+        }
+    }
+    return best;
+}
+
+void WholeProcessCpu(benchmark::State& state, const std::string& file) {
+    double xinfo = 0, assimp = 0;
+    int64_t runs = 0;
+    for (auto _ : state) {
+        // Alternate which runs first, so that neither always finds the file cache warmed.
+        double a = -1, b = -1;
+        if (runs % 2 == 0) {
+            a = ChildCpuSeconds({FERROWALK_XINFO, file});
+            b = ChildCpuSeconds({"assimp", "info", file, "-r"});
+        } else {
+            b = ChildCpuSeconds({"assimp", "info", file, "-r"});
+            a = ChildCpuSeconds({FERROWALK_XINFO, file});
+        }
+        if (a < 0 || b < 0) {
+            state.SkipWithError(("a child failed on " + file).c_str());
+            return;
+        }
+        state.SetIterationTime(a);
+        xinfo += a;
+        assimp += b;
+        ++runs;
+    }
+    state.counters["xinfo_ms"] = xinfo * 1e3 / double(runs);
+    state.counters["assimp_ms"] = assimp * 1e3 / double(runs);
+    state.counters["ratio"] = xinfo / assimp;
+    state.SetLabel(std::filesystem::path(file).filename().string());
+}
+
+// Registered only where the files and Assimp are; otherwise one line says what is missing.
+const bool kRegistered = [] {
+    const std::filesystem::path dir = FERROWALK_SHARED_DIR "/testdata/xfiles";
+    std::error_code error;
+    if (!std::filesystem::is_directory(dir, error)) {
+        std::fprintf(stderr, "xfile_bench: no %s: the xinfo-against-Assimp runs are skipped\n",
+                     dir.c_str());
+        return false;
+    }
+    if (!OnPath("assimp")) {
+        std::fprintf(stderr, "xfile_bench: no assimp on PATH (Debian: assimp-utils): the "
+                             "xinfo-against-Assimp runs are skipped\n");
+        return false;
+    }
+    const std::string text = LargestX(dir, {"txt ", "tzip"});
+    const std::string binary = LargestX(dir, {"bin ", "bzip"});
+    for (const auto& [name, file] : {std::pair{"BM_XinfoAgainstAssimp/text", text},
+                                     std::pair{"BM_XinfoAgainstAssimp/binary", binary}})
+        if (!file.empty())
+            benchmark::RegisterBenchmark(name, WholeProcessCpu, file)
+                ->UseManualTime()
+                ->Unit(benchmark::kMillisecond);
+    return true;
+}();
+
+} // namespace
+
+#endif

@@ -47,7 +47,7 @@ bool UsesTexture(DWORD op, DWORD arg1, DWORD arg2, DWORD arg0) {
 
 } // namespace
 
-void DeviceCore::ApplyState(const VertexLayout& layout) {
+void GlDevice::ApplyState(const VertexLayout& layout) {
     const bool transformed = layout.transformed;
     if (transformed != lastTransformed) {
         dirty |= kDirtyTransforms | kDirtyLighting | kDirtyStages;
@@ -90,7 +90,7 @@ void DeviceCore::ApplyState(const VertexLayout& layout) {
     dirty = 0;
 }
 
-void DeviceCore::ApplyDepthStencil() {
+void GlDevice::ApplyDepthStencil() {
     const auto& r = state.render;
     if (r[D3DRS_ZENABLE] != D3DZB_FALSE && params.EnableAutoDepthStencil)
         glEnable(GL_DEPTH_TEST);
@@ -110,7 +110,7 @@ void DeviceCore::ApplyDepthStencil() {
     glStencilMask(r[D3DRS_STENCILWRITEMASK]);
 }
 
-void DeviceCore::ApplyBlend() {
+void GlDevice::ApplyBlend() {
     const auto& r = state.render;
     const GlFunctions& gl = Gl();
     if (!r[D3DRS_ALPHABLENDENABLE]) {
@@ -140,7 +140,7 @@ void DeviceCore::ApplyBlend() {
     gl.BlendColor(factor[0], factor[1], factor[2], factor[3]);
 }
 
-void DeviceCore::ApplyRaster() {
+void GlDevice::ApplyRaster() {
     const auto& r = state.render;
     CullSetup cull = DecodeCull(r[D3DRS_CULLMODE]);
     if (cull.enable) {
@@ -157,7 +157,7 @@ void DeviceCore::ApplyRaster() {
         glDisable(GL_DITHER);
 }
 
-void DeviceCore::ApplyFog() {
+void GlDevice::ApplyFog() {
     const auto& r = state.render;
     DWORD mode =
         r[D3DRS_FOGTABLEMODE] != D3DFOG_NONE ? r[D3DRS_FOGTABLEMODE] : r[D3DRS_FOGVERTEXMODE];
@@ -176,7 +176,7 @@ void DeviceCore::ApplyFog() {
     glFogfv(GL_FOG_COLOR, colour.data());
 }
 
-void DeviceCore::SendMaterial() {
+void GlDevice::SendMaterial() {
     const D3DMATERIAL9& m = state.material;
     const float zero[4] = {0, 0, 0, 0};
     bool specular = state.render[D3DRS_SPECULARENABLE];
@@ -187,7 +187,7 @@ void DeviceCore::SendMaterial() {
     glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, std::clamp(m.Power, 0.0f, 128.0f));
 }
 
-void DeviceCore::ApplyLighting(bool transformed) {
+void GlDevice::ApplyLighting(bool transformed) {
     const auto& r = state.render;
     if (!r[D3DRS_LIGHTING] || transformed) {
         glDisable(GL_LIGHTING);
@@ -255,7 +255,7 @@ void DeviceCore::ApplyLighting(bool transformed) {
     dirty |= kDirtyTransforms;
 }
 
-void DeviceCore::ApplyTransforms(bool transformed) {
+void GlDevice::ApplyTransforms(bool transformed) {
     if (transformed) {
         // Screen-space vertices: pixel centres on integers, z 0..1 as D3D depth.
         glMatrixMode(GL_PROJECTION);
@@ -270,14 +270,14 @@ void DeviceCore::ApplyTransforms(bool transformed) {
     LoadMatrix(GL_MODELVIEW, GlModelView(state.world, state.view));
 }
 
-void DeviceCore::ApplyViewport() {
+void GlDevice::ApplyViewport() {
     const D3DVIEWPORT9& v = state.viewport;
     GLint y = GLint(params.BackBufferHeight) - GLint(v.Y + v.Height);
     glViewport(GLint(v.X), y, GLsizei(v.Width), GLsizei(v.Height));
     glDepthRange(v.MinZ, v.MaxZ);
 }
 
-void DeviceCore::UploadLevels(IDirect3DTexture9::Impl& t, size_t first, size_t end) {
+void GlDevice::UploadLevels(IDirect3DTexture9::Impl& t, size_t first, size_t end) {
     const GlFunctions& gl = Gl();
     FormatInfo info = DescribeFormat(t.format);
     MakePendingLevels(t, UINT(end - 1));
@@ -310,7 +310,7 @@ void DeviceCore::UploadLevels(IDirect3DTexture9::Impl& t, size_t first, size_t e
     t.anyDirty = dirtyLeft;
 }
 
-bool DeviceCore::PrepareTexture(IDirect3DTexture9* texture, DWORD sampler) {
+bool GlDevice::PrepareTexture(IDirect3DTexture9* texture, DWORD sampler) {
     auto& t = texture->impl();
     const GlFunctions& gl = Gl();
     if (!t.glTexture) {
@@ -374,7 +374,7 @@ bool DeviceCore::PrepareTexture(IDirect3DTexture9* texture, DWORD sampler) {
     return true;
 }
 
-void DeviceCore::ApplyStages(bool transformed) {
+void GlDevice::ApplyStages(bool transformed) {
     const GlFunctions& gl = Gl();
     if (dirty & kDirtyStages)
         unitConfigured.fill(false);
@@ -426,7 +426,7 @@ void DeviceCore::ApplyStages(bool transformed) {
     }
 }
 
-void DeviceCore::ApplyStage(DWORD s, bool transformed) {
+void GlDevice::ApplyStage(DWORD s, bool transformed) {
     const auto& st = state.stage[s];
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_COMBINE);
     CombineSetup colour = DecodeStageOp(st[D3DTSS_COLOROP], st[D3DTSS_COLORARG1],
@@ -527,7 +527,7 @@ void DeviceCore::ApplyStage(DWORD s, bool transformed) {
     glMatrixMode(GL_MODELVIEW);
 }
 
-void DeviceCore::SetColorMaterial(GLenum mode) {
+void GlDevice::SetColorMaterial(GLenum mode) {
     if (mode == colorMaterial)
         return;
     if (mode) {
@@ -540,7 +540,7 @@ void DeviceCore::SetColorMaterial(GLenum mode) {
     colorMaterial = mode;
 }
 
-void DeviceCore::SetArrays(const VertexLayout& layout, const BYTE* base) {
+void GlDevice::SetArrays(const VertexLayout& layout, const BYTE* base) {
     const GlFunctions& gl = Gl();
     const auto& r = state.render;
     bool lighting = r[D3DRS_LIGHTING] && !layout.transformed;

@@ -6,8 +6,6 @@
 #include "platform/d3d9/trace.h"
 #include "platform/win32/host.h"
 
-#include <SDL.h>
-
 #include <algorithm>
 #include <new>
 
@@ -143,7 +141,7 @@ HRESULT IDirect3DDevice9::Reset(D3DPRESENT_PARAMETERS* pPresentationParameters) 
         return D3DERR_INVALIDCALL;
     }
     D3DPRESENT_PARAMETERS params = *pPresentationParameters;
-    d3d9::ResolvePresentParameters(m_core->window, params);
+    m_core->ResolveParams(params);
     *pPresentationParameters = params;
     bool resized = params.BackBufferWidth != m_core->params.BackBufferWidth ||
                    params.BackBufferHeight != m_core->params.BackBufferHeight ||
@@ -151,14 +149,7 @@ HRESULT IDirect3DDevice9::Reset(D3DPRESENT_PARAMETERS* pPresentationParameters) 
                    params.EnableAutoDepthStencil != m_core->params.EnableAutoDepthStencil ||
                    params.AutoDepthStencilFormat != m_core->params.AutoDepthStencilFormat;
     m_core->params = params;
-    if (resized)
-        m_core->CreateBackBuffer();
-    {
-        fw::LibraryScope scope;
-        m_core->MakeCurrent();
-        SDL_GL_SetSwapInterval(params.PresentationInterval == D3DPRESENT_INTERVAL_IMMEDIATE ? 0
-                                                                                            : 1);
-    }
+    m_core->ApplyParams(resized);
     m_core->ResetState();
     m_core->inScene = false;
     m_core->loss = d3d9::LossState::Operational;
@@ -215,12 +206,6 @@ HRESULT IDirect3DDevice9::GetBackBuffer(UINT iSwapChain, UINT iBackBuffer, D3DBA
 
 HRESULT IDirect3DDevice9::GetDirect3D(IDirect3D9** ppD3D9) {
     return Hand(m_core->d3d, ppD3D9);
-}
-
-HRESULT IDirect3DDevice9::GetDisplayMode(UINT iSwapChain, D3DDISPLAYMODE* pMode) {
-    if (iSwapChain != 0)
-        return D3DERR_INVALIDCALL;
-    return m_core->d3d->GetAdapterDisplayMode(D3DADAPTER_DEFAULT, pMode);
 }
 
 UINT IDirect3DDevice9::GetAvailableTextureMem() {

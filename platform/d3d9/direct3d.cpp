@@ -1,9 +1,6 @@
-// IDirect3D9: the adapter (the desktop) and device creation on a window's GL context.
+// IDirect3D9: device creation, on a window's GL context or (D3DDEVTYPE_NULLREF) on none.
 #include "platform/d3d9/device_core.h"
-#include "platform/d3d9/gl.h"
 #include "platform/win32/host.h"
-
-#include <SDL.h>
 
 namespace fw::d3d9 {
 bool failDirect3DCreate = false;
@@ -35,23 +32,12 @@ UINT IDirect3D9::GetAdapterCount() {
     return 1;
 }
 
-HRESULT IDirect3D9::GetAdapterDisplayMode(UINT Adapter, D3DDISPLAYMODE* pMode) {
-    if (Adapter != D3DADAPTER_DEFAULT || !pMode)
-        return D3DERR_INVALIDCALL;
-    SDL_DisplayMode mode{};
-    {
-        fw::LibraryScope scope;
-        if (!SDL_WasInit(SDL_INIT_VIDEO) || SDL_GetDesktopDisplayMode(0, &mode) != 0)
-            mode = {0, 1024, 768, 60, nullptr};
-    }
-    *pMode = {UINT(mode.w), UINT(mode.h), UINT(mode.refresh_rate), D3DFMT_X8R8G8B8};
-    return D3D_OK;
-}
-
-HRESULT IDirect3D9::CheckDeviceType(UINT Adapter, D3DDEVTYPE, D3DFORMAT AdapterFormat,
+HRESULT IDirect3D9::CheckDeviceType(UINT Adapter, D3DDEVTYPE DevType, D3DFORMAT AdapterFormat,
                                     D3DFORMAT BackBufferFormat, BOOL) {
     if (Adapter != D3DADAPTER_DEFAULT)
         return D3DERR_INVALIDCALL;
+    if (DevType == D3DDEVTYPE_NULLREF)
+        return D3DERR_NOTAVAILABLE; // as documented: a NULLREF device has no display modes
     bool adapterOk = AdapterFormat == D3DFMT_X8R8G8B8;
     bool backOk = BackBufferFormat == D3DFMT_X8R8G8B8 || BackBufferFormat == D3DFMT_A8R8G8B8 ||
                   BackBufferFormat == D3DFMT_UNKNOWN;
@@ -71,7 +57,7 @@ HRESULT IDirect3D9::CreateDevice(UINT Adapter, D3DDEVTYPE DeviceType, HWND hFocu
                                    D3DCREATE_HARDWARE_VERTEXPROCESSING |
                                    D3DCREATE_MIXED_VERTEXPROCESSING;
     if (Adapter != D3DADAPTER_DEFAULT || !pPresentationParameters || DeviceType < D3DDEVTYPE_HAL ||
-        DeviceType > D3DDEVTYPE_SW || !(BehaviorFlags & vertexProcessing))
+        DeviceType > D3DDEVTYPE_NULLREF || !(BehaviorFlags & vertexProcessing))
         return D3DERR_INVALIDCALL;
     D3DPRESENT_PARAMETERS params = *pPresentationParameters;
     HWND window = params.hDeviceWindow ? params.hDeviceWindow : hFocusWindow;
@@ -84,28 +70,17 @@ HRESULT IDirect3D9::CreateDevice(UINT Adapter, D3DDEVTYPE DeviceType, HWND hFocu
         d3d9::WarnOnce("multisampled back buffers are not available");
         return D3DERR_NOTAVAILABLE;
     }
-    SDL_Window* sdlWindow = fw::GetSdlWindow(window);
-    void* context = sdlWindow ? fw::RetainGlContext(window) : nullptr;
-    if (!context) {
-        OutputDebugStringA("Direct3D9: CreateDevice needs a window made by CreateWindowExA\n");
-        return D3DERR_INVALIDCALL;
+    std::unique_ptr<d3d9::DeviceCore> core;
+    if (DeviceType == D3DDEVTYPE_NULLREF) {
+        // Nothing to draw into, so no window is needed and none is touched: tools that only
+        // read files start neither a window system nor a GL driver.
+        params.hDeviceWindow = window;
+        d3d9::ResolvePresentParameters(1, 1, params);
+        core = std::make_unique<d3d9::DeviceCore>(this, window, params);
+    } else if (HRESULT hr = d3d9::CreateGlDevice(this, window, params, core); FAILED(hr)) {
+        return hr;
     }
-    if (!params.Windowed)
-        d3d9::WarnOnce("full-screen presentation is shown in a window");
-    {
-        fw::LibraryScope scope;
-        SDL_GL_MakeCurrent(sdlWindow, context);
-        if (!d3d9::Gl().complete) {
-            OutputDebugStringA("Direct3D9: the OpenGL driver lacks multitexture or buffer "
-                               "objects; no device\n");
-            fw::ReleaseGlContext(context);
-            return D3DERR_NOTAVAILABLE;
-        }
-    }
-    params.hDeviceWindow = window;
-    d3d9::ResolvePresentParameters(window, params);
-    *pPresentationParameters = params;
-    auto core = std::make_unique<d3d9::DeviceCore>(this, window, sdlWindow, context, params);
+    *pPresentationParameters = core->params;
     *ppReturnedDeviceInterface = new IDirect3DDevice9(std::move(core));
     return D3D_OK;
 }

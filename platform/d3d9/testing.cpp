@@ -52,9 +52,19 @@ int TraceId(IDirect3DResource9* resource) {
     return d3d9::TraceIdOf(resource);
 }
 
+namespace {
+// The GL side of a device; null for a NULLREF device, which never touches GL.
+d3d9::GlDevice* GlOf(IDirect3DDevice9* device) {
+    return dynamic_cast<d3d9::GlDevice*>(&device->core());
+}
+} // namespace
+
 unsigned TakeGlError(IDirect3DDevice9* device) {
+    d3d9::GlDevice* core = GlOf(device);
+    if (!core)
+        return 0;
     fw::LibraryScope scope;
-    device->core().MakeCurrent();
+    core->MakeCurrent();
     GLenum first = glGetError();
     for (int i = 0; i < 32 && glGetError() != GL_NO_ERROR; ++i) {
     }
@@ -62,28 +72,34 @@ unsigned TakeGlError(IDirect3DDevice9* device) {
 }
 
 void RecordFrame(IDirect3DDevice9* device, const std::function<void()>& draw) {
-    auto& core = device->core();
+    d3d9::GlDevice* core = GlOf(device);
+    if (!core) {
+        draw();
+        return;
+    }
     {
         fw::LibraryScope scope;
-        core.MakeCurrent();
-        if (!core.recordedFrame)
-            core.recordedFrame = glGenLists(1);
-        core.ForgetGlState(); // the list sets every state it relies on
-        glNewList(core.recordedFrame, GL_COMPILE);
+        core->MakeCurrent();
+        if (!core->recordedFrame)
+            core->recordedFrame = glGenLists(1);
+        core->ForgetGlState(); // the list sets every state it relies on
+        glNewList(core->recordedFrame, GL_COMPILE);
     }
     draw();
     fw::LibraryScope scope;
-    core.MakeCurrent();
+    core->MakeCurrent();
     glEndList();
-    core.ForgetGlState();
+    core->ForgetGlState();
 }
 
 void ReplayFrame(IDirect3DDevice9* device) {
-    auto& core = device->core();
+    d3d9::GlDevice* core = GlOf(device);
+    if (!core)
+        return;
     fw::LibraryScope scope;
-    core.MakeCurrent();
-    glCallList(core.recordedFrame);
-    core.ForgetGlState();
+    core->MakeCurrent();
+    glCallList(core->recordedFrame);
+    core->ForgetGlState();
 }
 
 bool ReadBackBuffer(IDirect3DDevice9* device, int* width, int* height, std::vector<uint8_t>* rgba) {

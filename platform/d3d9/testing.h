@@ -55,8 +55,11 @@ unsigned TakeGlError(IDirect3DDevice9* device);
 // sends it again with one call. Present as usual after either.
 void RecordFrame(IDirect3DDevice9* device, const std::function<void()>& draw);
 void ReplayFrame(IDirect3DDevice9* device);
+// On a NULLREF device, which never touches GL, TakeGlError reports none, RecordFrame only
+// calls draw and ReplayFrame does nothing.
 
-// The back buffer as it is now (call before Present): RGBA8, rows top first.
+// The back buffer as it is now (call before Present): RGBA8, rows top first. False on a
+// NULLREF device, which draws nothing.
 bool ReadBackBuffer(IDirect3DDevice9* device, int* width, int* height, std::vector<uint8_t>* rgba);
 
 } // namespace fw::d3d9test

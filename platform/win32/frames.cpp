@@ -38,6 +38,11 @@ FrameState& State() {
     return state;
 }
 
+fw::win32::RunCloser& Closer() {
+    static fw::win32::RunCloser close = nullptr; // no window yet: nothing to close
+    return close;
+}
+
 bool ReadFrame(int width, int height,
                const std::function<void(std::vector<uint8_t>&)>& readBackBuffer, Frame& frame) {
     if (width <= 0 || height <= 0 || !readBackBuffer)
@@ -57,6 +62,10 @@ bool ReadFrame(int width, int height,
 } // namespace
 
 namespace fw {
+
+void win32::SetRunCloser(win32::RunCloser close) {
+    Closer() = close;
+}
 
 bool WritePng(const std::string& path, int width, int height, const std::vector<uint8_t>& rgba) {
     if (width <= 0 || height <= 0 || rgba.size() != (size_t)width * height * 4) {
@@ -96,8 +105,8 @@ bool FlushScreenshot() {
 void EndRun(int exitCode) {
     FrameState& state = State();
     state.exitCode = std::max(state.exitCode, exitCode);
-    if (HWND window = win32::FirstWindow())
-        PostMessageA(window, WM_CLOSE, 0, 0);
+    if (Closer())
+        Closer()(nullptr);
 }
 
 int RunExitCode() {
@@ -144,9 +153,8 @@ void OnFramePresented(HWND hwnd, int width, int height,
         state.closeRequested = true;
         FlushScreenshot();
         // Closed as a user would close it: WM_CLOSE through the queue.
-        HWND target = IsWindow(hwnd) ? hwnd : win32::FirstWindow();
-        if (target)
-            PostMessageA(target, WM_CLOSE, 0, 0);
+        if (Closer())
+            Closer()(hwnd);
     }
     if (PresentedHook())
         PresentedHook()(hwnd);

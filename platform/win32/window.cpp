@@ -172,6 +172,14 @@ HWND FirstWindow() {
     return LiveWindows().empty() ? nullptr : LiveWindows().front();
 }
 
+namespace {
+void CloseRun(HWND window) {
+    HWND target = IsWindow(window) ? window : FirstWindow();
+    if (target)
+        PostMessageA(target, WM_CLOSE, 0, 0);
+}
+} // namespace
+
 bool EnsureVideo() {
     static bool started = false;
     if (started)
@@ -295,6 +303,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     if (cls->info.hIcon)
         fw::win32::ApplyWindowIcon(hwnd->sdlWindow, cls->info.hIcon);
     LiveWindows().push_back(hwnd);
+    fw::win32::SetRunCloser(fw::win32::CloseRun);
 
     CREATESTRUCTA create{lpParam,
                          hInstance,

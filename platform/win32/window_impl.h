@@ -35,6 +35,11 @@ const std::vector<HWND>& Windows();
 bool EnsureVideo();
 // Drops every queued message addressed to hwnd (the window is going away).
 void ForgetQueuedMessages(HWND hwnd);
+// How the frame state closes the run (EndRun, --frames): WM_CLOSE to window if it is a
+// live window, else to the first one. Handed over when a window is made, so that the
+// frame state links no window system in programs that never make one.
+using RunCloser = void (*)(HWND window);
+void SetRunCloser(RunCloser close);
 // Sets the window's SDL icon from an icon handle.
 void ApplyWindowIcon(SDL_Window* window, HICON icon);
 

@@ -6,6 +6,8 @@
 
 #include <GL/gl.h>
 
+#include <cstring>
+
 namespace d3d9test {
 namespace {
 
@@ -80,6 +82,94 @@ TEST_F(DeviceLifeTest, CreationFailuresAreReported) {
               D3DERR_INVALIDCALL);
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(d3d->Release(), 0u);
+}
+
+// A NULLREF device keeps its resources on the processor and draws nothing: its draws are
+// checked and then change no GL state, so the GL device's picture stays as it was.
+TEST_F(DeviceLifeTest, NullRefDeviceLocksResourcesAndDrawsNothing) {
+    Unlit();
+    ClearTo(0xff0000ff);
+    IDirect3D9* d3d = nullptr;
+    ASSERT_EQ(device->GetDirect3D(&d3d), D3D_OK);
+    EXPECT_EQ(d3d->CheckDeviceType(D3DADAPTER_DEFAULT, D3DDEVTYPE_NULLREF, D3DFMT_X8R8G8B8,
+                                   D3DFMT_X8R8G8B8, TRUE),
+              D3DERR_NOTAVAILABLE);
+    D3DPRESENT_PARAMETERS pp{};
+    pp.Windowed = TRUE;
+    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    pp.EnableAutoDepthStencil = TRUE;
+    pp.AutoDepthStencilFormat = D3DFMT_D16;
+    IDirect3DDevice9* null = nullptr;
+    ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_NULLREF, nullptr,
+                                D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &null),
+              D3D_OK); // no window needed
+    d3d->Release();
+    EXPECT_EQ(pp.BackBufferWidth, 1u);
+    EXPECT_EQ(pp.BackBufferFormat, D3DFMT_X8R8G8B8);
+
+    ColorVertex quad[4] = {{-1, 1, 0.5f, 0xffff0000, 0, 0, 0, 0},
+                           {1, 1, 0.5f, 0xffff0000, 0, 0, 0, 0},
+                           {-1, -1, 0.5f, 0xffff0000, 0, 0, 0, 0},
+                           {1, -1, 0.5f, 0xffff0000, 0, 0, 0, 0}};
+    IDirect3DVertexBuffer9* vb = nullptr;
+    ASSERT_EQ(
+        null->CreateVertexBuffer(sizeof quad, 0, kColorVertexFvf, D3DPOOL_MANAGED, &vb, nullptr),
+        D3D_OK);
+    void* bytes = nullptr;
+    ASSERT_EQ(vb->Lock(0, 0, &bytes, 0), D3D_OK);
+    std::memcpy(bytes, quad, sizeof quad);
+    EXPECT_EQ(vb->Unlock(), D3D_OK);
+    ASSERT_EQ(vb->Lock(sizeof(ColorVertex), sizeof(ColorVertex), &bytes, D3DLOCK_READONLY), D3D_OK);
+    EXPECT_EQ(static_cast<ColorVertex*>(bytes)->x, 1.0f); // the second vertex
+    vb->Unlock();
+    IDirect3DIndexBuffer9* ib = nullptr;
+    ASSERT_EQ(null->CreateIndexBuffer(12, 0, D3DFMT_INDEX16, D3DPOOL_SYSTEMMEM, &ib, nullptr),
+              D3D_OK);
+    ASSERT_EQ(ib->Lock(0, 0, &bytes, 0), D3D_OK);
+    const WORD indices[6] = {0, 1, 2, 2, 1, 3};
+    std::memcpy(bytes, indices, sizeof indices);
+    ib->Unlock();
+    IDirect3DTexture9* texture = nullptr;
+    ASSERT_EQ(null->CreateTexture(4, 2, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr),
+              D3D_OK);
+    EXPECT_EQ(texture->GetLevelCount(), 3u);
+    D3DLOCKED_RECT locked{};
+    ASSERT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
+    EXPECT_EQ(locked.Pitch, 16);
+    static_cast<DWORD*>(locked.pBits)[5] = 0x12345678; // x 1, y 1
+    texture->UnlockRect(0);
+    const RECT texel{1, 1, 2, 2};
+    ASSERT_EQ(texture->LockRect(0, &locked, &texel, D3DLOCK_READONLY), D3D_OK);
+    EXPECT_EQ(*static_cast<DWORD*>(locked.pBits), 0x12345678u);
+    texture->UnlockRect(0);
+
+    // Checked as on any device, then nothing is drawn.
+    null->SetRenderState(D3DRS_LIGHTING, FALSE);
+    null->SetTexture(0, texture);
+    null->SetFVF(kColorVertexFvf);
+    null->SetStreamSource(0, vb, 0, sizeof(ColorVertex));
+    null->SetIndices(ib);
+    EXPECT_EQ(null->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xffff0000, 1.0f, 0),
+              D3D_OK);
+    EXPECT_EQ(null->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 1.0f, 0), D3DERR_INVALIDCALL);
+    EXPECT_EQ(null->BeginScene(), D3D_OK);
+    EXPECT_EQ(null->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), D3D_OK);
+    EXPECT_EQ(null->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 3), D3DERR_INVALIDCALL); // 5 vertices
+    EXPECT_EQ(null->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 0, 2), D3D_OK);
+    EXPECT_EQ(null->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(ColorVertex)), D3D_OK);
+    EXPECT_EQ(null->EndScene(), D3D_OK);
+    EXPECT_EQ(null->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+    EXPECT_EQ(null->Reset(&pp), D3D_OK);
+    std::vector<uint8_t> rgba;
+    EXPECT_FALSE(fw::d3d9test::ReadBackBuffer(null, nullptr, nullptr, &rgba));
+    EXPECT_EQ(fw::d3d9test::TakeGlError(null), 0u);
+    EXPECT_PIXEL(Pixel(32, 32), {0, 0, 255}); // the GL device's clear, untouched
+
+    null->SetTexture(0, nullptr);
+    texture->Release();
+    ib->Release();
+    vb->Release();
+    EXPECT_EQ(null->Release(), 0u);
 }
 
 TEST_F(DeviceLifeTest, CallTraceRecordsCallsInOrder) {

@@ -291,9 +291,10 @@ TEST(MeshTopology, CoincidentCopiesJoinAndNanCornersJoinNothing) {
                  {0, 1, 2, 0, 2, 3, 4, 5, 6, 4, 6, 7, 8, 9, 10, 8, 10, 11, 12, 13, 14, 12, 14, 15});
     std::vector<DWORD> adjacency(24);
     ASSERT_EQ(D3D_OK, stacked->GenerateAdjacency(0.0f, adjacency.data()));
-    // The diagonal is edge 2 of each quad's first triangle and edge 0 of its second.
+    // The diagonal is edge 2 of each quad's first triangle and edge 0 of its second; of the
+    // four faces across it, the first in index order is the neighbour (face 1 or face 0).
     for (DWORD face = 0; face < 8; ++face)
-        EXPECT_NE(none, adjacency[face * 3 + (face % 2 ? 0 : 2)]) << "face " << face;
+        EXPECT_EQ(face % 2 ? 0u : 1u, adjacency[face * 3 + (face % 2 ? 0 : 2)]) << "face " << face;
 
     TexturedVertex damaged[6] = {kStrip[0], kStrip[1], kStrip[2], kStrip[0], kStrip[2], kStrip[3]};
     damaged[4].x = std::numeric_limits<float>::quiet_NaN();

@@ -59,27 +59,21 @@ struct InfoAllocator : ID3DXAllocateHierarchy {
     }
 };
 
-IDirect3DDevice9* CreateHiddenDevice() {
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.lpszClassName = "xinfo";
-    RegisterClassExA(&wc);
-    // Never shown: the device only needs a window to belong to.
-    HWND hwnd = CreateWindowExA(0, "xinfo", "xinfo", WS_OVERLAPPEDWINDOW, 0, 0, 16, 16, nullptr,
-                                nullptr, nullptr, nullptr);
+// A NULLREF device: meshes live in system memory and nothing is drawn, so no window, no
+// window system and no GL driver are started to read a file.
+IDirect3DDevice9* CreateFileDevice() {
     IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-    if (!hwnd || !d3d)
+    if (!d3d)
         return nullptr;
     D3DPRESENT_PARAMETERS pp{};
-    pp.BackBufferWidth = 16;
-    pp.BackBufferHeight = 16;
+    pp.BackBufferWidth = 1;
+    pp.BackBufferHeight = 1;
     pp.BackBufferFormat = D3DFMT_X8R8G8B8;
     pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
     pp.Windowed = TRUE;
     IDirect3DDevice9* device = nullptr;
-    d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, hwnd, D3DCREATE_SOFTWARE_VERTEXPROCESSING,
-                      &pp, &device);
+    d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_NULLREF, nullptr,
+                      D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device);
     d3d->Release();
     return device;
 }
@@ -205,10 +199,7 @@ int main(int argc, char** argv) {
                      "of DirectX .X files.\n");
         return argc < 2 ? 1 : 0;
     }
-    // Without a display the device renders offscreen; xinfo never shows a window.
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
-        setenv("SDL_VIDEODRIVER", "offscreen", 0);
-    IDirect3DDevice9* device = CreateHiddenDevice();
+    IDirect3DDevice9* device = CreateFileDevice();
     if (!device) {
         std::fprintf(stderr, "xinfo: cannot create a Direct3D device\n");
         return 1;

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <numeric>
 #include <tuple>
-#include <unordered_map>
 
 namespace fw::d3dx9mesh {
 
@@ -46,10 +45,6 @@ Point ReadPoint(const BYTE* vertices, DWORD stride, DWORD v) {
     return p;
 }
 
-uint64_t EdgeKey(DWORD a, DWORD b) {
-    return (uint64_t(a) << 32) | b;
-}
-
 } // namespace
 
 std::vector<DWORD> PointRepsFromPositions(const BYTE* vertices, DWORD stride, DWORD numVertices,
@@ -57,15 +52,22 @@ std::vector<DWORD> PointRepsFromPositions(const BYTE* vertices, DWORD stride, DW
     std::vector<Point> points(numVertices);
     for (DWORD v = 0; v < numVertices; ++v)
         points[v] = ReadPoint(vertices, stride, v);
-    std::vector<DWORD> order(numVertices);
-    std::iota(order.begin(), order.end(), 0u);
-    // A NaN coordinate (a damaged file) must not break the sort's ordering.
+    // Sorted by copies of the keys beside the index, not through the index: the sort then
+    // reads memory in order. A NaN coordinate (a damaged file) must not break the ordering.
+    struct Keyed {
+        float x, y, z;
+        DWORD v;
+    };
     auto key = [](float f) { return std::isnan(f) ? INFINITY : f; };
-    std::sort(order.begin(), order.end(), [&](DWORD a, DWORD b) {
-        const Point &p = points[a], &q = points[b];
-        return std::tuple(key(p.x), key(p.y), key(p.z), a) <
-               std::tuple(key(q.x), key(q.y), key(q.z), b);
+    std::vector<Keyed> keyed(numVertices);
+    for (DWORD v = 0; v < numVertices; ++v)
+        keyed[v] = {key(points[v].x), key(points[v].y), key(points[v].z), v};
+    std::sort(keyed.begin(), keyed.end(), [](const Keyed& p, const Keyed& q) {
+        return std::tuple(p.x, p.y, p.z, p.v) < std::tuple(q.x, q.y, q.z, q.v);
     });
+    std::vector<DWORD> order(numVertices);
+    for (DWORD i = 0; i < numVertices; ++i)
+        order[i] = keyed[i].v;
     epsilon = std::max(epsilon, 0.0f);
     PointSets sets(numVertices);
     // Exact copies lie next to each other: join each run and compare only its first point,
@@ -106,32 +108,53 @@ std::vector<DWORD> PointRepsFromPositions(const BYTE* vertices, DWORD stride, DW
 void AdjacencyFromFaces(const std::vector<DWORD>& faces, const std::vector<DWORD>& reps,
                         DWORD* adjacency) {
     const DWORD numFaces = DWORD(faces.size() / 3);
+    const size_t numPoints = reps.size();
     auto valid = [&](DWORD f) {
-        return faces[f * 3] < reps.size() && faces[f * 3 + 1] < reps.size() &&
-               faces[f * 3 + 2] < reps.size();
+        return faces[f * 3] < numPoints && faces[f * 3 + 1] < numPoints &&
+               faces[f * 3 + 2] < numPoints;
     };
-    std::unordered_map<uint64_t, DWORD> edgeOwner; // directed edge -> first face with it
-    edgeOwner.reserve(faces.size());
-    for (DWORD f = 0; f < numFaces; ++f) {
-        if (!valid(f))
-            continue;
-        for (int e = 0; e < 3; ++e) {
-            DWORD a = reps[faces[f * 3 + e]], b = reps[faces[f * 3 + (e + 1) % 3]];
-            edgeOwner.emplace(EdgeKey(a, b), f);
+    auto ends = [&](DWORD f, int e) {
+        return std::pair(reps[faces[f * 3 + e]], reps[faces[f * 3 + (e + 1) % 3]]);
+    };
+    // Directed edges grouped by their first point, in two flat arrays instead of a node per
+    // edge: a counting sort puts each group in face order, a sort by second point keeps it
+    // so, and the first face with an edge (b, a) is then a binary search in b's group.
+    struct Edge {
+        DWORD end, face;
+        bool operator<(const Edge& other) const {
+            return end != other.end ? end < other.end : face < other.face;
         }
-    }
+    };
+    std::vector<DWORD> first(numPoints + 1, 0);
+    for (DWORD f = 0; f < numFaces; ++f)
+        if (valid(f))
+            for (int e = 0; e < 3; ++e)
+                ++first[ends(f, e).first + 1];
+    std::partial_sum(first.begin(), first.end(), first.begin());
+    std::vector<Edge> edges(first[numPoints]);
+    std::vector<DWORD> next(first.begin(), first.end() - 1);
+    for (DWORD f = 0; f < numFaces; ++f)
+        if (valid(f))
+            for (int e = 0; e < 3; ++e) {
+                auto [a, b] = ends(f, e);
+                edges[next[a]++] = {b, f};
+            }
+    for (size_t p = 0; p < numPoints; ++p)
+        std::sort(edges.begin() + first[p], edges.begin() + first[p + 1]);
     for (DWORD f = 0; f < numFaces; ++f) {
         for (int e = 0; e < 3; ++e) {
             DWORD& neighbour = adjacency[f * 3 + e];
             neighbour = kNoFace;
             if (!valid(f))
                 continue;
-            DWORD a = reps[faces[f * 3 + e]], b = reps[faces[f * 3 + (e + 1) % 3]];
+            auto [a, b] = ends(f, e);
             if (a == b)
                 continue;
-            auto it = edgeOwner.find(EdgeKey(b, a));
-            if (it != edgeOwner.end() && it->second != f)
-                neighbour = it->second;
+            auto groupEnd = edges.begin() + first[b + 1];
+            auto it = std::lower_bound(edges.begin() + first[b], groupEnd, Edge{a, 0});
+            // The first face with the opposite edge, unless that is this face itself.
+            if (it != groupEnd && it->end == a && it->face != f)
+                neighbour = it->face;
         }
     }
 }
