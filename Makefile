@@ -1,9 +1,11 @@
 # make run: set up, build and start the program.  make test: set up, build and run every test.
+# make windows: cross-build the program for Windows (ferrowalk.exe) with MinGW-w64.
 BUILD_DIR ?= build/release
+WINDOWS_BUILD_DIR ?= build/windows
 JOBS ?= 2
 export BUILD_DIR JOBS
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run test windows clean
 
 all: build
 
@@ -22,5 +24,10 @@ run: configure
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS)
 
+windows: deps
+	cmake -S . -B $(WINDOWS_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+	cmake --build $(WINDOWS_BUILD_DIR) -j$(JOBS)
+	@echo "windows: $(WINDOWS_BUILD_DIR)/app/ferrowalk.exe"
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(WINDOWS_BUILD_DIR)
