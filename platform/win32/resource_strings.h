@@ -3,6 +3,6 @@
 // its own STRING(id, text).
 #pragma once
 
-#define FERROWALK_STRING_TABLE(STRING)                                                         \
-    STRING(103, "Ferrowalk")                                                                   \
+#define FERROWALK_STRING_TABLE(STRING)                                                             \
+    STRING(103, "Ferrowalk")                                                                       \
     STRING(109, "FERROWALK")
