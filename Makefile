@@ -1,9 +1,11 @@
 # make run: set up, build and start the program.  make test: set up, build and run every test.
+# make windows: cross-build the program for Windows (ferrowalk.exe) with MinGW-w64.
 BUILD_DIR ?= build/release
+WINDOWS_BUILD_DIR ?= build/windows
 JOBS ?= 2
 export BUILD_DIR JOBS
 
-.PHONY: all deps configure build run test test-sanitized clean
+.PHONY: all deps configure build run test test-sanitized windows clean
 
 all: build
 
@@ -31,5 +33,10 @@ test-sanitized: deps
 	cmake --build $(SANITIZED_DIR) -j$(JOBS) --target core_tests
 	$(SANITIZED_DIR)/tests/core/core_tests
 
+windows: deps
+	cmake -S . -B $(WINDOWS_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+	cmake --build $(WINDOWS_BUILD_DIR) -j$(JOBS)
+	@echo "windows: $(WINDOWS_BUILD_DIR)/app/ferrowalk.exe"
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(WINDOWS_BUILD_DIR) $(SANITIZED_DIR)

@@ -1,23 +1,17 @@
 #include "core/zqmemory.h"
 #include "core/zqmemory_local.h"
 
+#include "core/zqhost.h"
 #include "platform/windows.h"
-// The library-scope marker of the platform layer is the one host service used here.
-#include "platform/win32/host.h"
 
 #include <atomic>
 #include <cassert>
 #include <cinttypes>
-#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
-#include <pthread.h>
-#include <sched.h>
-#include <unistd.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -152,7 +146,7 @@ void MemorySummary(MemoryStats& stats) {
     if (stats.PeakBytes == 0)
         return;
     MemTrace("\n");
-    if (stats.LiveObjects != 0 && fw::ProgramRunning())
+    if (stats.LiveObjects != 0 && zqhost::ProgramRunning())
         MemTrace("The program did not finish (it was ended from inside): %d objects and %d "
                  "bytes(%d K) were still in use, not leaked\n",
                  stats.LiveObjects, static_cast<int>(stats.LiveBytes),
@@ -567,7 +561,7 @@ void PoolAllocator::Close() {
     closed = true;
     MemorySummary(stats);
     // Blocks of a program ended from inside are in use, not leaked: the summary says so.
-    for (uint32_t k = 0; k < chunks.Count() && !fw::ProgramRunning(); ++k)
+    for (uint32_t k = 0; k < chunks.Count() && !zqhost::ProgramRunning(); ++k)
         ReportChunkLeaks(chunks[k], ChunkSize(k));
     // Blocks still live (leaks, libraries' blocks) may be released by static destructors
     // that run after this report, so their chunks stay; fresh chunks serve later requests.
@@ -682,7 +676,7 @@ void LargeBlockList::Close() {
         return;
     closed = true;
     MemorySummary(stats);
-    if (!fw::ProgramRunning())
+    if (!zqhost::ProgramRunning())
         ReportLeaks();
 }
 
@@ -716,7 +710,7 @@ public:
             if (spins < 64)
                 CpuRelax();
             else
-                sched_yield(); // more threads than cores: let the holder run
+                zqhost::YieldThread(); // more threads than cores: let the holder run
         }
         depth = 1;
     }
@@ -811,7 +805,7 @@ constinit thread_local signed char mainThread = -1;
 
 bool OnMainThread() {
     if (mainThread < 0) [[unlikely]]
-        mainThread = gettid() == getpid() ? 1 : 0;
+        mainThread = zqhost::OnProcessMainThread() ? 1 : 0;
     return mainThread > 0;
 }
 
@@ -856,27 +850,9 @@ void ReadBreakAllocId() {
     BreakAllocId = id;
 }
 
-// Reads TracerPid from /proc without the heap: a stop for a debugger that is not there
-// would kill the process with SIGTRAP.
-bool DebuggerAttached() {
-    const int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    char status[4096];
-    const ssize_t length = read(fd, status, sizeof status - 1);
-    close(fd);
-    if (length <= 0)
-        return false;
-    status[length] = '\0';
-    const char* tracer = std::strstr(status, "TracerPid:");
-    return tracer && std::strtol(tracer + 10, nullptr, 10) != 0;
-}
-
 [[gnu::cold, gnu::noinline]] void BreakAtAllocation(uint32_t allocId) {
-    if (DebuggerAttached()) {
-        std::raise(SIGTRAP);
+    if (zqhost::BreakIntoDebugger())
         return;
-    }
     MemTrace("Alloc ID : %d reached (FERROWALK_BREAK_ALLOC), no debugger attached\n",
              static_cast<int>(allocId));
 }
@@ -903,7 +879,7 @@ const MemoryStats& ThreadSetStats() {
 BlockOwner CurrentBlockOwner() {
     if (!OnMainThread())
         return BlockOwner::LibraryThread;
-    return fw::InLibraryScope() ? BlockOwner::Library : BlockOwner::Program;
+    return zqhost::InLibraryScope() ? BlockOwner::Library : BlockOwner::Program;
 }
 
 namespace {
@@ -913,8 +889,7 @@ namespace {
     if (!trackerReady.load(std::memory_order_relaxed)) {
         static MemoryTracker tracker;
         // A fork while another thread holds the lock would leave the child's copy held.
-        pthread_atfork([] { threadSetLock.lock(); }, [] { threadSetLock.unlock(); },
-                       [] { threadSetLock.unlock(); });
+        zqhost::GuardAcrossFork([] { threadSetLock.lock(); }, [] { threadSetLock.unlock(); });
         trackerReady.store(true, std::memory_order_release);
     }
 }
@@ -985,7 +960,8 @@ bool OnProgramThreadAtRest() {
 // Nearly every call is a small block of the program: that path takes no lock and makes no
 // call. Null sends everything else, and a class without a free slot, the general way.
 inline void* AllocateAtRest(std::size_t size, const char* file, int line) {
-    if (size - 1 < PoolAllocator::__max_bytes && OnProgramThreadAtRest() && !fw::InLibraryScope() &&
+    if (size - 1 < PoolAllocator::__max_bytes && OnProgramThreadAtRest() &&
+        !zqhost::InLibraryScope() &&
         static_cast<int64_t>(g_MemoryStats.NextAllocId) != BreakAllocId)
         return mainSet.pool->TakeFreeSlot(static_cast<uint32_t>(size), file, line);
     return nullptr;

@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 // Sanitizer builds: the pool poisons what the caller may not touch (headers, guard words,
@@ -70,7 +71,13 @@ extern MemoryStats g_MemoryStats;
 
 // printf-style output through a 1024-byte buffer to the sink (OutputDebugStringA unless a
 // test captured it). A longer message is cut and still ends with a newline.
-void MemTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// MinGW-w64 names the flavour its C library's printf follows (ISO with its own stdio).
+#if defined(__MINGW_PRINTF_FORMAT)
+#define ZQ_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
+#else
+#define ZQ_PRINTF_FORMAT printf
+#endif
+void MemTrace(const char* format, ...) __attribute__((format(ZQ_PRINTF_FORMAT, 1, 2)));
 using MemTraceSink = void (*)(const char* text);
 MemTraceSink SetMemTraceSink(MemTraceSink sink); // null restores; returns the previous sink
 

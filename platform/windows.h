@@ -5,6 +5,10 @@
 // though `long` is 64 bits on Linux; pointer-sized values use intptr_t.
 #pragma once
 
+#if defined(_WIN32)
+#error "This is the Linux layer's windows.h: a Windows build takes the SDK's (platform/sdk)."
+#endif
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

@@ -5,7 +5,7 @@ set -eu
 
 PACKAGES="build-essential cmake clang clang-format libsdl2-dev libgl-dev libgl1-mesa-dri
 libegl1 libegl-mesa0 libstb-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev libgtest-dev libgmock-dev googletest
-libbenchmark-dev assimp-utils imagemagick xvfb xdotool"
+libbenchmark-dev assimp-utils imagemagick xvfb xdotool g++-mingw-w64-x86-64 wine64"
 
 if ! command -v dpkg-query >/dev/null 2>&1; then
     echo "install-deps: not a Debian system; make sure the equivalents of these are installed:" >&2

@@ -1,5 +1,7 @@
 // The program's resource table: its strings and icon groups, built into the executable.
 #include "platform/win32/host.h"
+#include "platform/win32/icon_art.h"
+#include "platform/win32/resource_strings.h"
 #include "platform/win32/window_impl.h"
 
 #include <SDL.h>
@@ -10,13 +12,7 @@
 
 // An icon handle points at one of these: one group of images of several sizes and depths.
 struct HICON__ {
-    struct Image {
-        int size = 0;                  // width = height
-        int bitsPerPixel = 0;          // 4, 8 or 32
-        std::vector<uint32_t> palette; // 0xAARRGGBB, for 4 and 8 bits per pixel
-        std::vector<uint8_t> indices;  // one palette index per pixel (4 and 8 bits)
-        std::vector<uint32_t> argb;    // one 0xAARRGGBB per pixel (32 bits)
-    };
+    using Image = fw::icon_art::Image;
     int id = 0;
     std::vector<Image> images;
 };
@@ -27,59 +23,14 @@ struct StringResource {
     UINT id;
     const char* text;
 };
-constexpr std::array kStrings{
-    StringResource{103, "Ferrowalk"},
-    StringResource{109, "FERROWALK"},
-};
-
-// The icon: a dark tile with a light figure standing on a green ground band. `inside`
-// tells which region a point in 0..1 falls into: 0 background, 1 ground, 2 figure.
-int Region(float u, float v) {
-    bool head = (u - 0.5f) * (u - 0.5f) + (v - 0.22f) * (v - 0.22f) < 0.012f;
-    bool body = u > 0.4f && u < 0.6f && v > 0.3f && v < 0.62f;
-    bool legs = v >= 0.62f && v < 0.8f && ((u > 0.41f && u < 0.48f) || (u > 0.52f && u < 0.59f));
-    if (head || body || legs)
-        return 2;
-    return v >= 0.8f ? 1 : 0;
-}
-
-constexpr uint32_t kBackground = 0xFF202838;
-constexpr uint32_t kGround = 0xFF3C8C3C;
-constexpr uint32_t kFigure = 0xFFE0E0E8;
-
-HICON__::Image MakeImage(int size, int bitsPerPixel, bool smallIcon) {
-    HICON__::Image image;
-    image.size = size;
-    image.bitsPerPixel = bitsPerPixel;
-    // The small icon swaps figure and ground colours so the two groups differ.
-    uint32_t colours[3] = {kBackground, smallIcon ? kFigure : kGround,
-                           smallIcon ? kGround : kFigure};
-    if (bitsPerPixel < 32)
-        image.palette.assign(colours, colours + 3);
-    for (int y = 0; y < size; ++y) {
-        for (int x = 0; x < size; ++x) {
-            int region = Region((x + 0.5f) / size, (y + 0.5f) / size);
-            if (bitsPerPixel < 32) {
-                image.indices.push_back((uint8_t)region);
-                continue;
-            }
-            // The 32-bit images have rounded, transparent corners.
-            float dx = std::max(0.0f, std::abs(x + 0.5f - size / 2.0f) - size * 0.38f);
-            float dy = std::max(0.0f, std::abs(y + 0.5f - size / 2.0f) - size * 0.38f);
-            bool outside = dx * dx + dy * dy > (size * 0.12f) * (size * 0.12f);
-            image.argb.push_back(outside ? 0x00000000u : colours[region]);
-        }
-    }
-    return image;
-}
+#define FW_STRING_RESOURCE(id, text) StringResource{id, text},
+constexpr StringResource kStrings[] = {FERROWALK_STRING_TABLE(FW_STRING_RESOURCE)};
+#undef FW_STRING_RESOURCE
 
 HICON__ MakeGroup(int id, bool smallIcon) {
     HICON__ group;
     group.id = id;
-    const int layout[][2] = {{32, 4}, {16, 4},  {48, 8},  {32, 8},
-                             {16, 8}, {48, 32}, {32, 32}, {16, 32}};
-    for (const auto& [size, bits] : layout)
-        group.images.push_back(MakeImage(size, bits, smallIcon));
+    group.images = fw::icon_art::DrawGroup(smallIcon);
     return group;
 }
 
