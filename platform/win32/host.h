@@ -79,6 +79,10 @@ void SetFramePresentedHook(std::function<void(HWND)> hook);
 void EndRun(int exitCode);
 int RunExitCode();
 
+// Milliseconds asked of Sleep by the program's thread since start: tests check a wait by
+// what was asked, not by a clock.
+uint64_t SleptMilliseconds();
+
 // Frames presented since start (or since ResetFrameState, for tests).
 uint64_t PresentedFrameCount();
 void ResetFrameState();

@@ -1,6 +1,7 @@
 // Kernel and COM services (message boxes: message_box.cpp; the clock: clock.cpp).
 #include "platform/win32/host.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -12,7 +13,16 @@ void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
     std::fflush(stderr);
 }
 
+namespace {
+std::atomic<uint64_t> sleptMilliseconds{0};
+} // namespace
+
+uint64_t fw::SleptMilliseconds() {
+    return sleptMilliseconds.load(std::memory_order_relaxed);
+}
+
 void WINAPI Sleep(DWORD dwMilliseconds) {
+    sleptMilliseconds.fetch_add(dwMilliseconds, std::memory_order_relaxed);
     if (dwMilliseconds == 0) {
         std::this_thread::yield();
         return;

@@ -52,6 +52,7 @@ TEST_F(WinMainTest, OpensTheTitledWindowRendersAndExitsWithZeroWhenClosed) {
         EXPECT_EQ(client.right - client.left, 800);
         EXPECT_EQ(client.bottom - client.top, 600);
         EXPECT_NE(theApp, nullptr);
+        EXPECT_EQ(instanceHandle, GetModuleHandleA(nullptr));
     });
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(checked);
