@@ -150,6 +150,33 @@ class Build:
                 return False
         return True
 
+    def killed(self, targets, timeout):
+        """True when a test program fails; one is built and run at a time, so a mutant that
+        the first program catches costs no link of the others. None: the mutant does not
+        build."""
+        for number, target in enumerate(targets):
+            if not self.build([target]):
+                return None if number == 0 else True
+            if not self.passes([target], timeout):
+                return True
+        return False
+
+
+def load_equivalents():
+    """(file, change, original line) -> reason, from equivalent.txt beside this script."""
+    known = {}
+    path = Path(__file__).with_name("equivalent.txt")
+    if not path.exists():
+        return known
+    for line in path.read_text().splitlines():
+        if not line.strip() or line.startswith("#"):
+            continue
+        # The original line may hold " | " itself; the reason never does.
+        file, change, rest = line.split(" | ", 2)
+        original, reason = rest.rsplit(" | ", 1)
+        known[(file, change, original)] = reason
+    return known
+
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
@@ -163,7 +190,9 @@ def main():
     for path in map(Path, args.paths):
         files += sorted(path.rglob("*.cpp")) if path.is_dir() else [path]
     build = Build(Path(args.build).resolve())
-    table = defaultdict(lambda: [0, 0, 0, 0])  # folder -> mutants, killed, survived, stillborn
+    equivalents = load_equivalents()
+    # folder -> mutants, killed, survived, equivalent, stillborn
+    table = defaultdict(lambda: [0, 0, 0, 0, 0])
     current = {}  # the file being mutated and its original text, for restoring
 
     def restore(*_):
@@ -174,7 +203,10 @@ def main():
     signal.signal(signal.SIGINT, restore)
     signal.signal(signal.SIGTERM, restore)
     for source in files:
-        targets = build.tests_of(source)
+        # The folder's own test program first: it catches most mutants, the others then
+        # need no build.
+        targets = sorted(build.tests_of(source),
+                         key=lambda t: not t.endswith(source.parent.name + "_tests"))
         if not targets:
             print(f"{source}: no test program links it; skipped")
             continue
@@ -198,23 +230,31 @@ def main():
                 mutated = lines[:index] + replacement + lines[index + len(replacement):]
                 source.write_text("\n".join(mutated))
                 row = table[folder]
-                if not build.build(targets):
-                    row[3] += 1
+                killed = build.killed(targets, timeout)
+                if killed is None:
+                    row[4] += 1
                     continue
                 row[0] += 1
-                if build.passes(targets, timeout):
-                    row[2] += 1
-                    print(f"{source}:{index + 1}: survived: {change}: {lines[index].strip()}",
+                original = lines[index].strip()
+                name = str(source.resolve().relative_to(ROOT))
+                reason = equivalents.get((name, change, original))
+                if killed:
+                    row[1] += 1
+                elif reason:
+                    row[3] += 1
+                    print(f"{source}:{index + 1}: equivalent: {change}: {original} ({reason})",
                           flush=True)
                 else:
-                    row[1] += 1
+                    row[2] += 1
+                    print(f"{source}:{index + 1}: survived: {change}: {original}", flush=True)
         finally:
             source.write_text(text)
             current.clear()
         build.build(targets)
-    print("\n| folder | mutants | killed | survived | stillborn |\n|---|---|---|---|---|")
-    for folder, (count, killed, survived, stillborn) in sorted(table.items()):
-        print(f"| {folder} | {count} | {killed} | {survived} | {stillborn} |")
+    print("\n| folder | mutants | killed | survived | equivalent | stillborn |\n"
+          "|---|---|---|---|---|---|")
+    for folder, (count, killed, survived, equivalent, stillborn) in sorted(table.items()):
+        print(f"| {folder} | {count} | {killed} | {survived} | {equivalent} | {stillborn} |")
 
 
 if __name__ == "__main__":
