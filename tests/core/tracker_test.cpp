@@ -11,6 +11,8 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <csignal>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <thread>
@@ -353,6 +355,31 @@ TEST(BreakAllocId, NamesTheAllocationWhenNoDebuggerIsAttached) {
     BreakAllocId = -1;
     TrackedFree(data, nullptr, 0);
     EXPECT_EQ(trace.All().rfind(expected, 0), 0u) << trace.All();
+}
+
+// With a debugger attached (here the parent, tracing the child) the allocation stops in it
+// with SIGTRAP, and the run goes on once the debugger continues it.
+TEST(BreakAllocId, StopsInAnAttachedDebugger) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0)
+            _exit(3);
+        raise(SIGSTOP); // the parent now traces this process
+        BreakAllocId = g_MemoryStats.NextAllocId;
+        void* data = TrackedAlloc(8, nullptr, 0);
+        _exit(data ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 3)
+        GTEST_SKIP() << "this machine does not allow tracing";
+    ASSERT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == SIGSTOP) << status;
+    ptrace(PTRACE_CONT, child, nullptr, nullptr);
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSTOPPED(status) && WSTOPSIG(status) == SIGTRAP) << status;
+    ptrace(PTRACE_CONT, child, nullptr, nullptr); // without the signal: the run goes on
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 } // namespace

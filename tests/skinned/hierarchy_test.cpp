@@ -207,6 +207,7 @@ TEST_F(HierarchyTest, SkinnedContainersOwnSkinAndBindPoseAndRigidOnesNeither) {
     XFrame bone("Bone");
     bone.matrix = Translation(1, 0, 0);
     XMesh skin = Quad("Skin", 0, 0, 1);
+    skin.normals = false; // the skin then deforms buffers wider than the file's vertices
     skin.bones = {WholeMeshBone(skin, "Bone", Translation(-1, 0, 0))};
     root.meshes = {skin, Quad("Rigid", 0, 0, 1)};
     root.children = {bone};
@@ -223,6 +224,7 @@ TEST_F(HierarchyTest, SkinnedContainersOwnSkinAndBindPoseAndRigidOnesNeither) {
     EXPECT_EQ(RefCount(pSkin->MeshData.pMesh), 1u);
     EXPECT_NE(pSkin->MeshData.pMesh, pSkin->pBindPoseMesh);
     EXPECT_EQ(pSkin->MeshData.pMesh->GetFVF(), pSkin->pBindPoseMesh->GetFVF());
+    EXPECT_EQ(pSkin->pSkinInfo->GetFVF(), DWORD(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1));
     EXPECT_EQ(pSkin->MeshData.pMesh->GetNumVertices(), pSkin->pBindPoseMesh->GetNumVertices());
     EXPECT_EQ(pSkin->MeshData.pMesh->GetOptions() & D3DXMESH_MANAGED, DWORD(D3DXMESH_MANAGED));
     ASSERT_GE(pSkin->NumAttributeRanges, 1u);
