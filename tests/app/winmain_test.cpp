@@ -1,4 +1,6 @@
 #include "app/ferrowalk.h"
+#include "app/gameapp.h"
+#include "platform/d3dx9math.h"
 #include "platform/d3d9/testing.h"
 #include "platform/win32/host.h"
 
@@ -53,6 +55,12 @@ TEST_F(WinMainTest, OpensTheTitledWindowRendersAndExitsWithZeroWhenClosed) {
         EXPECT_EQ(client.bottom - client.top, 600);
         EXPECT_NE(theApp, nullptr);
         EXPECT_EQ(instanceHandle, GetModuleHandleA(nullptr));
+        // Each frame updates, then renders: the first picture has the camera's view already.
+        D3DXMATRIX view;
+        ASSERT_EQ(theApp->GetDevice()->GetTransform(D3DTS_VIEW, &view), D3D_OK);
+        D3DXMATRIX identity;
+        D3DXMatrixIdentity(&identity);
+        EXPECT_NE(view, identity);
     });
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(checked);
