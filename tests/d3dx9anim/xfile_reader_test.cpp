@@ -343,3 +343,14 @@ TEST(XFileReader, MisplacedDataNamesItsMemberInEveryEncoding) {
         ParseError(keys.Data()),
         "t.x: byte 66: AnimationKey at byte 16: count nValues is 0.5, not a whole number of items");
 }
+
+// A face of no corners is a whole face: the count after it starts the next one.
+TEST(XFileReader, EmptyFacesAreWholeItemsInEveryEncoding) {
+    ParseOk("xof 0303txt 0032\nMesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 3; 0;;, 3; 0,1,2;;, 0;;; }\n");
+    xtest::BinaryWriter w;
+    w.Name("Mesh").Open().Ints({3}).Floats({0, 0, 0, 1, 0, 0, 0, 1, 0});
+    w.Ints({3, 0, 3, 0, 1}).Ints({2, 0}).Close(); // the list ends inside a face
+    Document doc;
+    std::string error;
+    EXPECT_TRUE(Parse(w.Data(), doc, error)) << error;
+}

@@ -46,47 +46,41 @@ std::string Object::Where() const {
 // ---------------------------------------------------------------------------
 // Cursor
 
-bool Cursor::IsStringAt(size_t pos) {
-    const auto& strings = m_object.strings;
-    while (m_nextString < strings.size() && strings[m_nextString].first < pos)
-        ++m_nextString;
-    return m_nextString < strings.size() && strings[m_nextString].first == pos;
-}
-
-double Cursor::Double() {
-    if (!m_ok || m_pos >= m_object.values.size() || IsStringAt(m_pos)) {
-        m_ok = false;
-        return 0.0;
+size_t Cursor::Dwords(uint32_t* out, size_t count) {
+    const size_t ready = std::min(count, m_pos < m_runEnd ? m_runEnd - m_pos : 0);
+    const double* values = m_object.values.data() + m_pos;
+    size_t got = 0;
+    for (; got < ready; ++got) {
+        const double v = values[got];
+        if (!(v >= 0.0 && v <= 4294967295.0))
+            break;
+        out[got] = uint32_t(v);
     }
-    return m_object.values[m_pos++];
-}
-
-float Cursor::Float() {
-    return float(Double());
-}
-
-uint32_t Cursor::Dword() {
-    const double v = Double();
-    if (!(v >= 0.0 && v <= 4294967295.0)) {
-        m_ok = false;
-        return 0;
+    m_pos += got;
+    if (got < count) {
+        m_pos += got < ready; // a number out of range was read, as Dword() reads it
+        Fail();
+        std::fill(out + got, out + count, 0u);
     }
-    return uint32_t(v);
+    return got;
 }
 
 const std::string* Cursor::String() {
-    if (!m_ok || m_pos >= m_object.values.size() || !IsStringAt(m_pos)) {
-        m_ok = false;
+    const auto& strings = m_object.strings;
+    if (!m_ok || m_nextString >= strings.size() || strings[m_nextString].first != m_pos) {
+        Fail();
         return nullptr;
     }
     ++m_pos;
-    return &m_object.strings[m_nextString].second;
+    const std::string* text = &strings[m_nextString++].second;
+    FindRun();
+    return text;
 }
 
 bool Cursor::Count(uint32_t& count, size_t perItem) {
     count = Dword();
     if (m_ok && uint64_t(count) * perItem > Remaining())
-        m_ok = false;
+        Fail();
     if (!m_ok)
         count = 0;
     return m_ok;
@@ -551,6 +545,7 @@ struct Layout {
     Children children = Children::None;
     std::string_view allowed; // the one template a Listed layout admits
     uint8_t flat = 0;         // scalars per item when it holds fixed numbers only, else 0
+    bool counted = false;     // a count, then that many numbers (MeshFace, FloatKeys)
 };
 
 // A structure of fixed numbers only (Vector, Coords2d, Matrix4x4, ...) needs no frame of
@@ -564,6 +559,11 @@ constexpr int FlatSize(std::span<const Member> members) {
         size += m.fixed * (m.kind == Kind::Struct ? m.type->flat : 1);
     }
     return size <= 255 ? size : 0;
+}
+
+constexpr bool IsCounted(std::span<const Member> members) {
+    return members.size() == 2 && members[0].count && members[1].kind == Kind::Number &&
+           members[1].sizedBy == 0 && !members[1].count;
 }
 
 constexpr size_t kMaxMembers = 8;
@@ -587,7 +587,12 @@ constexpr int Depth(const Layout& layout) {
 
 #define FW_LAYOUT(id, name, children, allowed, ...)                                                \
     constexpr Member id##Members[] = {__VA_ARGS__};                                                \
-    constexpr Layout id{name, id##Members, children, allowed, uint8_t(FlatSize(id##Members))};     \
+    constexpr Layout id{name,                                                                      \
+                        id##Members,                                                               \
+                        children,                                                                  \
+                        allowed,                                                                   \
+                        uint8_t(FlatSize(id##Members)),                                            \
+                        IsCounted(id##Members)};                                                   \
     static_assert(std::size(id##Members) <= kMaxMembers && Depth(id) <= kMaxLayoutDepth &&         \
                   StartsWithScalar(id))
 
@@ -699,7 +704,7 @@ public:
         Frame& f = m_frames[m_depth - 1];
         if (f.entered && f.left > 0 && !m_closed) {
             const Member& m = f.layout->members[f.member];
-            if (m.kind != Kind::String && !m.count) {
+            if (m.kind == Kind::Number ? !m.count : m.kind == Kind::Struct && m.type->flat) {
                 --f.left;
                 return Verdict::Ok;
             }
@@ -720,6 +725,9 @@ public:
             if (m->kind == Kind::String)
                 return Verdict::WrongKind;
             Frame& f = m_frames[m_depth - 1];
+            if (f.layout->counted && f.read == 0 && m_depth > 1 &&
+                SkipCountedItems(values, n, taken))
+                continue;
             if (m->count) {
                 const double value = values[taken];
                 if (!(value >= 0.0 && value <= 4294967295.0 && value == std::floor(value)))
@@ -790,6 +798,28 @@ private:
         uint32_t counts[kMaxMembers] = {};
         uint8_t read = 0; // bit per count member already read
     };
+
+    // At the start of an item of a counted array (faces, say), skips the items that lie
+    // whole and sound in the list without a frame each; the first that does not is left
+    // to the member-by-member walk, which reports it. False when none was skipped.
+    bool SkipCountedItems(const double* values, size_t n, size_t& taken) {
+        Frame& array = m_frames[m_depth - 2];
+        size_t at = taken;
+        uint64_t items = array.left;
+        for (; items > 0 && at < n; --items) {
+            const double count = values[at];
+            if (!(count >= 0.0 && count <= 4294967295.0 && count == std::floor(count)) ||
+                count > double(n - at - 1))
+                break;
+            at += 1 + size_t(count);
+        }
+        if (at == taken)
+            return false;
+        --m_depth; // the item's fresh frame: Expect() opens one for the next item again
+        array.left = items;
+        taken = at;
+        return true;
+    }
 
     static const Member* MemberAt(const Layout& layout, uint64_t scalar) {
         for (const Member& m : layout.members) {
