@@ -90,7 +90,14 @@ public:
     const std::string* String();
     // Count that is followed by at least count * perItem more scalars: guards
     // allocations against counts that the data cannot back.
-    bool Count(uint32_t& count, size_t perItem);
+    bool Count(uint32_t& count, size_t perItem) {
+        count = Dword();
+        if (m_ok && uint64_t(count) * perItem > Remaining())
+            Fail();
+        if (!m_ok)
+            count = 0;
+        return m_ok;
+    }
 
     size_t Remaining() const {
         return m_pos < m_object.values.size() ? m_object.values.size() - m_pos : 0;

@@ -77,15 +77,6 @@ const std::string* Cursor::String() {
     return text;
 }
 
-bool Cursor::Count(uint32_t& count, size_t perItem) {
-    count = Dword();
-    if (m_ok && uint64_t(count) * perItem > Remaining())
-        Fail();
-    if (!m_ok)
-        count = 0;
-    return m_ok;
-}
-
 namespace {
 
 enum class Tok {
@@ -449,19 +440,12 @@ public:
         const size_t base = values.size();
         values.resize(base + m_listCount);
         double* out = values.data() + base;
-        for (uint32_t i = 0; i < m_listCount; ++i) {
-            if (!m_listFloat) {
-                uint32_t v;
-                std::memcpy(&v, p + 4 * size_t(i), 4);
-                out[i] = double(v);
-            } else if (m_floatBytes == 4) {
-                float v;
-                std::memcpy(&v, p + 4 * size_t(i), 4);
-                out[i] = double(v);
-            } else {
-                std::memcpy(&out[i], p + 8 * size_t(i), 8);
-            }
-        }
+        if (!m_listFloat)
+            Convert<uint32_t>(p, out);
+        else if (m_floatBytes == 4)
+            Convert<float>(p, out);
+        else
+            Convert<double>(p, out);
     }
 
     size_t TokenPos() const { return m_tokenPos; }
@@ -477,6 +461,13 @@ private:
         Token t;
         t.kind = Tok::Error;
         return t;
+    }
+    template <class T> void Convert(const uint8_t* p, double* out) const {
+        for (uint32_t i = 0; i < m_listCount; ++i) {
+            T v;
+            std::memcpy(&v, p + sizeof(T) * i, sizeof(T));
+            out[i] = double(v);
+        }
     }
     uint32_t Word(size_t pos) const { return m_p[pos] | (m_p[pos + 1] << 8); }
     bool Dword(uint32_t& v) {
