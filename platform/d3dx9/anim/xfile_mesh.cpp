@@ -95,10 +95,9 @@ private:
             uint32_t n = 0;
             if (!c.Count(n, 1))
                 return false;
-            const size_t first = corners.size();
-            polygons[i] = {DWORD(first), n};
-            corners.resize(first + n);
-            c.Dwords(corners.data() + first, n);
+            polygons[i] = {DWORD(corners.size()), n};
+            for (uint32_t k = 0; k < n; ++k) // a few each: inline reads beat a bulk call
+                corners.push_back(c.Dword());
         }
         return c.Ok();
     }
