@@ -305,3 +305,52 @@ TEST(XFileReader, FractionalCountsFailAtTheirLine) {
               "t.x:3: Mesh 'M' at line 2: count nFaceVertexIndices is 2.5, not a whole number "
               "of items");
 }
+
+// Binary lists run across members and structures: a bad scalar deep inside one must still
+// be reported against the member it landed on, as text reports it.
+TEST(XFileReader, MisplacedDataNamesItsMemberInEveryEncoding) {
+    EXPECT_EQ(ParseError(xtest::Bytes("xof 0303txt 0032\n"
+                                      "Mesh M { 2; 0;0;0;, 1;\"y\";0;;\n"
+                                      "  1; 3; 0,1,1;;; }\n")),
+              "t.x:2: Mesh 'M' at line 2: y must be a number");
+    EXPECT_EQ(ParseError(xtest::Bytes("xof 0303txt 0032\n"
+                                      "MeshVertexColors { 2; 0; 1;1;1;1;;, 1; 1;1;\"b\";1;;; }\n")),
+              "t.x:2: MeshVertexColors at line 2: blue must be a number");
+    EXPECT_EQ(ParseError(xtest::Bytes("xof 0303txt 0032\nTextureFilename { 7; }\n")),
+              "t.x:2: TextureFilename at line 2: filename must be a string");
+    EXPECT_EQ(ParseError(xtest::Bytes("xof 0303txt 0032\n"
+                                      "Material { 1;1;1;1;; 5; TextureFilename { \"a\"; }\n"
+                                      "  0;0;0;; 0;0;0;; }\n")),
+              "t.x:3: data after the child objects of Material at line 2");
+    xtest::BinaryWriter vertices; // the face count arrives inside the vertices' float list
+    vertices.Name("Mesh").Open().Ints({2}).Floats({0, 0, 0, 1, 0, 0, 1.5}).Close();
+    EXPECT_EQ(ParseError(vertices.Data()),
+              "t.x: byte 38: Mesh at byte 16: count nFaces is 1.5, not a whole number of items");
+    xtest::BinaryWriter faces; // one index too many in a list of whole faces
+    faces.Name("Mesh").Open().Ints({3}).Floats({0, 0, 0, 1, 0, 0, 0, 1, 0});
+    faces.Ints({2, 3, 0, 1, 2, 3, 0, 1, 2, 7}).Close();
+    EXPECT_EQ(
+        ParseError(faces.Data()),
+        "t.x: byte 80: data left over at the end of Mesh at byte 16 (nVertices = 3, nFaces = 2)");
+    xtest::BinaryWriter normals; // a string where a face normal index belongs
+    normals.Name("MeshNormals").Open().Ints({1}).Floats({0, 0, 1}).Ints({1, 3, 0, 0});
+    normals.String("n").Close();
+    EXPECT_EQ(ParseError(normals.Data()),
+              "t.x: byte 85: MeshNormals at byte 16: faceVertexIndices must be a number");
+    xtest::BinaryWriter keys; // a fractional key count inside one list of keys
+    keys.Name("AnimationKey").Open().Ints({0, 2, 0, 1, 5, 10}).Floats({0.5}).Close();
+    EXPECT_EQ(
+        ParseError(keys.Data()),
+        "t.x: byte 66: AnimationKey at byte 16: count nValues is 0.5, not a whole number of items");
+}
+
+// A face of no corners is a whole face: the count after it starts the next one.
+TEST(XFileReader, EmptyFacesAreWholeItemsInEveryEncoding) {
+    ParseOk("xof 0303txt 0032\nMesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 3; 0;;, 3; 0,1,2;;, 0;;; }\n");
+    xtest::BinaryWriter w;
+    w.Name("Mesh").Open().Ints({3}).Floats({0, 0, 0, 1, 0, 0, 0, 1, 0});
+    w.Ints({3, 0, 3, 0, 1}).Ints({2, 0}).Close(); // the list ends inside a face
+    Document doc;
+    std::string error;
+    EXPECT_TRUE(Parse(w.Data(), doc, error)) << error;
+}

@@ -68,26 +68,56 @@ bool InflateMsZip(const uint8_t* data, size_t size, std::vector<uint8_t>& out, s
 // or on a kind mismatch, so callers check Ok() once after a group of reads.
 class Cursor {
 public:
-    explicit Cursor(const Object& object) : m_object(object) {}
+    explicit Cursor(const Object& object) : m_object(object) { FindRun(); }
 
-    uint32_t Dword();
-    float Float();
-    double Double();
+    uint32_t Dword() {
+        const double v = Double();
+        if (!(v >= 0.0 && v <= 4294967295.0)) {
+            Fail();
+            return 0;
+        }
+        return uint32_t(v);
+    }
+    float Float() { return float(Double()); }
+    double Double() {
+        if (m_pos < m_runEnd)
+            return m_object.values[m_pos++];
+        Fail();
+        return 0.0;
+    }
+    // As many Dword() calls; returns how many succeeded (the rest of out is zero).
+    size_t Dwords(uint32_t* out, size_t count);
     const std::string* String();
     // Count that is followed by at least count * perItem more scalars: guards
     // allocations against counts that the data cannot back.
-    bool Count(uint32_t& count, size_t perItem);
+    bool Count(uint32_t& count, size_t perItem) {
+        count = Dword();
+        if (m_ok && uint64_t(count) * perItem > Remaining())
+            Fail();
+        if (!m_ok)
+            count = 0;
+        return m_ok;
+    }
 
     size_t Remaining() const {
         return m_pos < m_object.values.size() ? m_object.values.size() - m_pos : 0;
     }
     bool Ok() const { return m_ok; }
-    void Fail() { m_ok = false; }
+    void Fail() {
+        m_ok = false;
+        m_runEnd = 0;
+    }
 
 private:
-    bool IsStringAt(size_t pos);
+    // Numbers can be read up to the next string or the end of the data.
+    void FindRun() {
+        const auto& strings = m_object.strings;
+        m_runEnd =
+            m_nextString < strings.size() ? strings[m_nextString].first : m_object.values.size();
+    }
     const Object& m_object;
     size_t m_pos = 0;
+    size_t m_runEnd = 0;
     size_t m_nextString = 0;
     bool m_ok = true;
 };

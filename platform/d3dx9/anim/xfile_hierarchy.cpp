@@ -231,6 +231,8 @@ private:
 
     // Faces sorted stably by material, as D3DX's attribute sort leaves them.
     static void SortFacesByAttribute(MeshData& data) {
+        if (std::is_sorted(data.attributes.begin(), data.attributes.end()))
+            return; // one material, or already in order: nothing moves
         std::vector<DWORD> order(data.NumFaces());
         std::iota(order.begin(), order.end(), 0);
         std::stable_sort(order.begin(), order.end(),

@@ -90,12 +90,13 @@ private:
         if (!c.Count(count, 1))
             return false;
         polygons.resize(count);
+        corners.reserve(c.Remaining()); // a little more than the corners: their counts too
         for (uint32_t i = 0; i < count; ++i) {
             uint32_t n = 0;
             if (!c.Count(n, 1))
                 return false;
             polygons[i] = {DWORD(corners.size()), n};
-            for (uint32_t k = 0; k < n; ++k)
+            for (uint32_t k = 0; k < n; ++k) // a few each: inline reads beat a bulk call
                 corners.push_back(c.Dword());
         }
         return c.Ok();
@@ -226,8 +227,7 @@ private:
         if (uint64_t(stride / 4) * m_src.positions.size() != dwords)
             return Fail(o, "vertex data does not match the vertex count");
         std::vector<DWORD> data(dwords);
-        for (auto& d : data)
-            d = c.Dword();
+        c.Dwords(data.data(), dwords);
         m_src.uvs.resize(m_src.positions.size());
         for (size_t v = 0; v < m_src.uvs.size(); ++v) {
             const DWORD* p = data.data() + v * (stride / 4) + uvOffset / 4;
@@ -295,12 +295,11 @@ private:
         if (!c.Count(count, 1))
             return Truncated(o);
         std::vector<DWORD> indices(count);
-        for (auto& index : indices) {
-            index = c.Dword();
-            if (c.Ok() && index >= materials)
-                return Fail(o, "material index " + std::to_string(index) + " of " +
+        const size_t read = c.Dwords(indices.data(), count);
+        for (size_t i = 0; i < read; ++i)
+            if (indices[i] >= materials)
+                return Fail(o, "material index " + std::to_string(indices[i]) + " of " +
                                    std::to_string(materials) + " materials");
-        }
         const size_t faces = m_src.polygons.size();
         // Exporters shorten the list when the last faces share a material (commonly
         // one index for the whole mesh): the last index holds for the rest.
@@ -333,12 +332,12 @@ private:
         bone.name = *name;
         bone.vertices.resize(count);
         bone.weights.resize(count);
-        for (auto& v : bone.vertices) {
-            v = c.Dword();
-            if (c.Ok() && v >= m_src.positions.size())
-                return Fail(o, "bone '" + bone.name + "' weights vertex " + std::to_string(v) +
-                                   " of " + std::to_string(m_src.positions.size()));
-        }
+        const size_t read = c.Dwords(bone.vertices.data(), count);
+        for (size_t i = 0; i < read; ++i)
+            if (bone.vertices[i] >= m_src.positions.size())
+                return Fail(o, "bone '" + bone.name + "' weights vertex " +
+                                   std::to_string(bone.vertices[i]) + " of " +
+                                   std::to_string(m_src.positions.size()));
         for (auto& w : bone.weights)
             w = c.Float();
         for (int i = 0; i < 16; ++i)
@@ -419,6 +418,11 @@ private:
     }
 
     void Triangulate(const std::vector<DWORD>& cornerVertex) {
+        size_t triangles = 0;
+        for (const Polygon& poly : m_src.polygons)
+            triangles += poly.count > 2 ? poly.count - 2 : 0;
+        m_out.indices.reserve(triangles * 3);
+        m_out.attributes.reserve(triangles);
         for (size_t p = 0; p < m_src.polygons.size(); ++p) {
             const Polygon& poly = m_src.polygons[p];
             const DWORD attribute = m_out.hasMaterialList ? m_src.polygonMaterials[p] : 0;
@@ -446,6 +450,11 @@ private:
             MeshBone bone;
             bone.name = std::move(src.name);
             bone.offset = src.offset;
+            size_t influences = src.vertices.size();
+            for (const DWORD v : src.vertices)
+                influences += first[v + 1] - first[v];
+            bone.vertices.reserve(influences);
+            bone.weights.reserve(influences);
             for (size_t i = 0; i < src.vertices.size(); ++i) {
                 const DWORD v = src.vertices[i];
                 bone.vertices.push_back(v);

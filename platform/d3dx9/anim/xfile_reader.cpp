@@ -8,6 +8,8 @@
 #include "platform/win32/host.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -44,50 +46,35 @@ std::string Object::Where() const {
 // ---------------------------------------------------------------------------
 // Cursor
 
-bool Cursor::IsStringAt(size_t pos) {
-    const auto& strings = m_object.strings;
-    while (m_nextString < strings.size() && strings[m_nextString].first < pos)
-        ++m_nextString;
-    return m_nextString < strings.size() && strings[m_nextString].first == pos;
-}
-
-double Cursor::Double() {
-    if (!m_ok || m_pos >= m_object.values.size() || IsStringAt(m_pos)) {
-        m_ok = false;
-        return 0.0;
+size_t Cursor::Dwords(uint32_t* out, size_t count) {
+    const size_t ready = std::min(count, m_pos < m_runEnd ? m_runEnd - m_pos : 0);
+    const double* values = m_object.values.data() + m_pos;
+    size_t got = 0;
+    for (; got < ready; ++got) {
+        const double v = values[got];
+        if (!(v >= 0.0 && v <= 4294967295.0))
+            break;
+        out[got] = uint32_t(v);
     }
-    return m_object.values[m_pos++];
-}
-
-float Cursor::Float() {
-    return float(Double());
-}
-
-uint32_t Cursor::Dword() {
-    const double v = Double();
-    if (!(v >= 0.0 && v <= 4294967295.0)) {
-        m_ok = false;
-        return 0;
+    m_pos += got;
+    if (got < count) {
+        m_pos += got < ready; // a number out of range was read, as Dword() reads it
+        Fail();
+        std::fill(out + got, out + count, 0u);
     }
-    return uint32_t(v);
+    return got;
 }
 
 const std::string* Cursor::String() {
-    if (!m_ok || m_pos >= m_object.values.size() || !IsStringAt(m_pos)) {
-        m_ok = false;
+    const auto& strings = m_object.strings;
+    if (!m_ok || m_nextString >= strings.size() || strings[m_nextString].first != m_pos) {
+        Fail();
         return nullptr;
     }
     ++m_pos;
-    return &m_object.strings[m_nextString].second;
-}
-
-bool Cursor::Count(uint32_t& count, size_t perItem) {
-    count = Dword();
-    if (m_ok && uint64_t(count) * perItem > Remaining())
-        m_ok = false;
-    if (!m_ok)
-        count = 0;
-    return m_ok;
+    const std::string* text = &strings[m_nextString++].second;
+    FindRun();
+    return text;
 }
 
 namespace {
@@ -191,7 +178,7 @@ public:
             m_linePos = 0;
             m_lines = 0;
         }
-        m_lines += uint32_t(std::count(m_p + m_linePos, m_p + pos, '\n'));
+        m_lines += CountNewlines(m_p + m_linePos, m_p + pos);
         m_linePos = pos;
         return uint32_t(m_lineBase) + m_lines;
     }
@@ -201,6 +188,27 @@ public:
     std::string errorText;
 
 private:
+    // Eight bytes at a time: line numbers need a count over the whole file.
+    static uint32_t CountNewlines(const char* p, const char* end) {
+        constexpr uint64_t kOnes = 0x0101010101010101u, kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+        uint32_t lines = 0;
+        for (; end - p >= 8; p += 8) {
+            uint64_t word;
+            std::memcpy(&word, p, 8);
+            const uint64_t x = word ^ (kOnes * '\n');           // zero bytes were newlines
+            const uint64_t nonzero = ((x & kLow7) + kLow7) | x; // high bit set unless zero
+            lines += uint32_t(std::popcount(~nonzero & ~kLow7));
+        }
+        return lines + uint32_t(std::count(p, end, '\n'));
+    }
+
+    static constexpr auto kSkipped = [] {
+        std::array<bool, 256> table{};
+        for (unsigned char c : {' ', '\t', '\n', '\r', '\0', ';', ','})
+            table[c] = true;
+        return table;
+    }();
+
     static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
     static bool IsSpace(char c) {
         return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\0';
@@ -217,7 +225,7 @@ private:
     void SkipSpace() {
         while (m_pos < m_size) {
             const char c = m_p[m_pos];
-            if (IsSpace(c) || c == ';' || c == ',') { // separators carry nothing we need
+            if (kSkipped[static_cast<unsigned char>(c)]) { // separators carry nothing we need
                 ++m_pos;
             } else if (c == '#' || (c == '/' && m_pos + 1 < m_size && m_p[m_pos + 1] == '/')) {
                 const void* nl = std::memchr(m_p + m_pos, '\n', m_size - m_pos);
@@ -432,19 +440,12 @@ public:
         const size_t base = values.size();
         values.resize(base + m_listCount);
         double* out = values.data() + base;
-        for (uint32_t i = 0; i < m_listCount; ++i) {
-            if (!m_listFloat) {
-                uint32_t v;
-                std::memcpy(&v, p + 4 * size_t(i), 4);
-                out[i] = double(v);
-            } else if (m_floatBytes == 4) {
-                float v;
-                std::memcpy(&v, p + 4 * size_t(i), 4);
-                out[i] = double(v);
-            } else {
-                std::memcpy(&out[i], p + 8 * size_t(i), 8);
-            }
-        }
+        if (!m_listFloat)
+            Convert<uint32_t>(p, out);
+        else if (m_floatBytes == 4)
+            Convert<float>(p, out);
+        else
+            Convert<double>(p, out);
     }
 
     size_t TokenPos() const { return m_tokenPos; }
@@ -460,6 +461,13 @@ private:
         Token t;
         t.kind = Tok::Error;
         return t;
+    }
+    template <class T> void Convert(const uint8_t* p, double* out) const {
+        for (uint32_t i = 0; i < m_listCount; ++i) {
+            T v;
+            std::memcpy(&v, p + sizeof(T) * i, sizeof(T));
+            out[i] = double(v);
+        }
     }
     uint32_t Word(size_t pos) const { return m_p[pos] | (m_p[pos + 1] << 8); }
     bool Dword(uint32_t& v) {
@@ -527,7 +535,27 @@ struct Layout {
     std::span<const Member> members;
     Children children = Children::None;
     std::string_view allowed; // the one template a Listed layout admits
+    uint8_t flat = 0;         // scalars per item when it holds fixed numbers only, else 0
+    bool counted = false;     // a count, then that many numbers (MeshFace, FloatKeys)
 };
+
+// A structure of fixed numbers only (Vector, Coords2d, Matrix4x4, ...) needs no frame of
+// its own: an array of them is one run of scalars.
+constexpr int FlatSize(std::span<const Member> members) {
+    int size = 0;
+    for (const Member& m : members) {
+        if (m.count || m.sizedBy >= 0 || m.kind == Kind::String ||
+            (m.kind == Kind::Struct && m.type->flat == 0))
+            return 0;
+        size += m.fixed * (m.kind == Kind::Struct ? m.type->flat : 1);
+    }
+    return size <= 255 ? size : 0;
+}
+
+constexpr bool IsCounted(std::span<const Member> members) {
+    return members.size() == 2 && members[0].count && members[1].kind == Kind::Number &&
+           members[1].sizedBy == 0 && !members[1].count;
+}
 
 constexpr size_t kMaxMembers = 8;
 constexpr int kMaxLayoutDepth = 4;
@@ -550,7 +578,12 @@ constexpr int Depth(const Layout& layout) {
 
 #define FW_LAYOUT(id, name, children, allowed, ...)                                                \
     constexpr Member id##Members[] = {__VA_ARGS__};                                                \
-    constexpr Layout id{name, id##Members, children, allowed};                                     \
+    constexpr Layout id{name,                                                                      \
+                        id##Members,                                                               \
+                        children,                                                                  \
+                        allowed,                                                                   \
+                        uint8_t(FlatSize(id##Members)),                                            \
+                        IsCounted(id##Members)};                                                   \
     static_assert(std::size(id##Members) <= kMaxMembers && Depth(id) <= kMaxLayoutDepth &&         \
                   StartsWithScalar(id))
 
@@ -644,7 +677,8 @@ const Layout* FindLayout(std::string_view templ) {
 }
 
 // Follows one object's scalars through its template, nested structures and all, as
-// they arrive; binary lists may span members, so it goes scalar by scalar.
+// they arrive. Binary lists may span members, so a list is taken a member at a time:
+// counts one by one, any run of plain numbers whole.
 class LayoutWalker {
 public:
     enum class Verdict { Ok, Leftover, AfterChildren, WrongKind, BadCount };
@@ -656,23 +690,62 @@ public:
 
     bool Checked() const { return m_root != nullptr; }
 
-    Verdict Take(double value, bool isString) {
+    // One number inside a run of plain numbers, the common case in text, skips Expect().
+    Verdict TakeNumber(double value) {
+        Frame& f = m_frames[m_depth - 1];
+        if (f.entered && f.left > 0 && !m_closed) {
+            const Member& m = f.layout->members[f.member];
+            if (m.kind == Kind::Number ? !m.count : m.kind == Kind::Struct && m.type->flat) {
+                --f.left;
+                return Verdict::Ok;
+            }
+        }
+        size_t taken = 0;
+        return TakeNumbers(&value, 1, taken);
+    }
+
+    // Numbers in file order. Unless the verdict is Ok, taken is the index of the refused one.
+    Verdict TakeNumbers(const double* values, size_t n, size_t& taken) {
+        for (taken = 0; taken < n;) {
+            const Member* m = Expect();
+            m_last = m;
+            if (!m)
+                return Verdict::Leftover;
+            if (m_closed)
+                return Verdict::AfterChildren;
+            if (m->kind == Kind::String)
+                return Verdict::WrongKind;
+            Frame& f = m_frames[m_depth - 1];
+            if (f.layout->counted && f.read == 0 && m_depth > 1 &&
+                SkipCountedItems(values, n, taken))
+                continue;
+            if (m->count) {
+                const double value = values[taken];
+                if (!(value >= 0.0 && value <= 4294967295.0 && value == std::floor(value)))
+                    return Verdict::BadCount;
+                f.counts[f.member] = uint32_t(value);
+                f.read |= uint8_t(1u << f.member);
+                --f.left;
+                ++taken;
+                continue;
+            }
+            const uint64_t run = std::min<uint64_t>(f.left, n - taken);
+            f.left -= run;
+            taken += size_t(run);
+        }
+        return Verdict::Ok;
+    }
+
+    Verdict TakeString() {
         const Member* m = Expect();
         m_last = m;
         if (!m)
             return Verdict::Leftover;
         if (m_closed)
             return Verdict::AfterChildren;
-        if ((m->kind == Kind::String) != isString)
+        if (m->kind != Kind::String)
             return Verdict::WrongKind;
-        Frame& f = m_frames[m_depth - 1];
-        if (m->count) {
-            if (!(value >= 0.0 && value <= 4294967295.0 && value == std::floor(value)))
-                return Verdict::BadCount;
-            f.counts[f.member] = uint32_t(value);
-            f.read |= uint8_t(1u << f.member);
-        }
-        --f.left;
+        --m_frames[m_depth - 1].left;
         return Verdict::Ok;
     }
 
@@ -686,8 +759,14 @@ public:
     }
     bool AdmitsReferences() const { return !m_root || m_root->children != Children::None; }
 
-    // The member the last offered scalar was meant for.
-    const Member* Last() const { return m_last; }
+    // The member the last offered scalar was meant for; inside a run of flat structures,
+    // the member of the structure it fell on.
+    const Member* Last() const {
+        if (!m_last || m_last->kind != Kind::Struct)
+            return m_last;
+        const Frame& f = m_frames[m_depth - 1];
+        return MemberAt(*m_last->type, (f.total - f.left) % m_last->type->flat);
+    }
 
     // "nVertices = 8, nFaces = 6": the object's own counts read so far.
     std::string Counts() const {
@@ -705,10 +784,43 @@ private:
         const Layout* layout = nullptr;
         size_t member = 0;
         bool entered = false; // left holds the current member's items
-        uint64_t left = 0;
+        uint64_t left = 0;    // items, or scalars for an array of flat structures
+        uint64_t total = 0;   // scalars of that array
         uint32_t counts[kMaxMembers] = {};
         uint8_t read = 0; // bit per count member already read
     };
+
+    // At the start of an item of a counted array (faces, say), skips the items that lie
+    // whole and sound in the list without a frame each; the first that does not is left
+    // to the member-by-member walk, which reports it. False when none was skipped.
+    bool SkipCountedItems(const double* values, size_t n, size_t& taken) {
+        Frame& array = m_frames[m_depth - 2];
+        size_t at = taken;
+        uint64_t items = array.left;
+        for (; items > 0 && at < n; --items) {
+            const double count = values[at];
+            if (!(count >= 0.0 && count <= 4294967295.0 && count == std::floor(count)) ||
+                count > double(n - at - 1))
+                break;
+            at += 1 + size_t(count);
+        }
+        if (at == taken)
+            return false;
+        --m_depth; // the item's fresh frame: Expect() opens one for the next item again
+        array.left = items;
+        taken = at;
+        return true;
+    }
+
+    static const Member* MemberAt(const Layout& layout, uint64_t scalar) {
+        for (const Member& m : layout.members) {
+            const uint64_t each = m.kind == Kind::Struct ? m.type->flat : 1;
+            if (scalar < m.fixed * each)
+                return m.kind == Kind::Struct ? MemberAt(*m.type, scalar % each) : &m;
+            scalar -= m.fixed * each;
+        }
+        return nullptr;
+    }
 
     // The member the next scalar belongs to, entering and leaving structures on the
     // way; null once the whole layout is read. Every structure begins with a scalar, so
@@ -724,8 +836,11 @@ private:
                 continue;
             }
             const Member& m = f.layout->members[f.member];
+            const bool flat = m.kind == Kind::Struct && m.type->flat;
             if (!f.entered) {
                 f.left = m.sizedBy >= 0 ? f.counts[m.sizedBy] : m.fixed;
+                if (flat)
+                    f.total = f.left *= m.type->flat;
                 f.entered = true;
             }
             if (f.left == 0) {
@@ -733,7 +848,7 @@ private:
                 f.entered = false;
                 continue;
             }
-            if (m.kind != Kind::Struct)
+            if (m.kind != Kind::Struct || flat)
                 return &m;
             m_frames[m_depth++] = Frame{m.type};
         }
@@ -851,7 +966,8 @@ private:
             const size_t at = m_lex.TokenPos();
             switch (t.kind) {
             case Tok::Number:
-                if (!Check(object, layout, t.number, false, at))
+                if (layout.Checked() &&
+                    !Accepted(object, layout, layout.TakeNumber(t.number), t.number, at))
                     return false;
                 object.values.push_back(t.number);
                 break;
@@ -861,13 +977,12 @@ private:
             case Tok::List: {
                 const size_t first = object.values.size();
                 m_lex.AppendList(object.values);
-                for (size_t i = first; layout.Checked() && i < object.values.size(); ++i)
-                    if (!Check(object, layout, object.values[i], false, at))
-                        return false;
+                if (!Check(object, layout, first, at))
+                    return false;
                 break;
             }
             case Tok::String:
-                if (!Check(object, layout, 0.0, true, at))
+                if (layout.Checked() && !Accepted(object, layout, layout.TakeString(), 0.0, at))
                     return false;
                 object.strings.emplace_back(uint32_t(object.values.size()), std::string(t.text));
                 object.values.push_back(0.0);
@@ -919,10 +1034,19 @@ private:
         return counts.empty() ? "" : " (" + counts + ")";
     }
 
-    bool Check(const Object& object, LayoutWalker& layout, double value, bool isString, size_t at) {
+    // Checks the numbers appended to the object's values from index first on.
+    bool Check(const Object& object, LayoutWalker& layout, size_t first, size_t at) {
         if (!layout.Checked())
             return true;
-        const LayoutWalker::Verdict verdict = layout.Take(value, isString);
+        size_t taken = 0;
+        const auto verdict =
+            layout.TakeNumbers(object.values.data() + first, object.values.size() - first, taken);
+        return verdict == LayoutWalker::Verdict::Ok ||
+               Accepted(object, layout, verdict, object.values[first + taken], at);
+    }
+
+    bool Accepted(const Object& object, const LayoutWalker& layout, LayoutWalker::Verdict verdict,
+                  double value, size_t at) {
         if (verdict == LayoutWalker::Verdict::Ok)
             return true;
         const Member* m = layout.Last();
