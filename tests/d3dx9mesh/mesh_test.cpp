@@ -268,9 +268,10 @@ TEST(MeshTopology, AdjacencyJoinsFacesAcrossSharedAndCoincidentEdges) {
     EXPECT_EQ((std::vector<DWORD>{none, none, 1, 0, none, none}),
               std::vector<DWORD>(adjacency.begin(), adjacency.begin() + 6));
 
-    // Corners a little apart join only within epsilon.
+    // Corners a little apart join only within epsilon, the leftmost of all points too.
     TexturedVertex nudged[6];
     std::copy(split, split + 6, nudged);
+    nudged[3].x -= 0.01f;
     nudged[4].x += 0.01f;
     MeshPtr apart = MakeMesh(kTexturedFvf, nudged, 6, {0, 1, 2, 3, 4, 5});
     apart->GenerateAdjacency(0.0f, adjacency.data());

@@ -133,6 +133,32 @@ TEST(ComputeNormals, WeightsByCornerAngleAndLeavesUnusedVerticesZero) {
     ExpectNear(D3DXVECTOR3(0, 0, -1), result[3].normal);
     ExpectNear(D3DXVECTOR3(0, 0, 0), result[4].normal);
 
+    // The fold on split corners (4 and 5 copy 0 and 2), its wall wound the other way, the
+    // shared edge the first of both faces: the adjacency joins the copies across it.
+    const Vertex split[6] = {vertices[0], vertices[1], vertices[2],
+                             vertices[3], vertices[0], vertices[2]};
+    ASSERT_EQ(D3D_OK, D3DXCreateMeshFVF(2, 6, D3DXMESH_MANAGED, kFvf, Device(), &raw));
+    MeshPtr folded(raw);
+    folded->LockVertexBuffer(0, &data);
+    std::memcpy(data, split, sizeof split);
+    folded->UnlockVertexBuffer();
+    const WORD splitIndices[6] = {2, 0, 1, 4, 5, 3};
+    folded->LockIndexBuffer(0, &data);
+    std::memcpy(data, splitIndices, sizeof splitIndices);
+    folded->UnlockIndexBuffer();
+    std::vector<DWORD> adjacency(6);
+    ASSERT_EQ(D3D_OK, folded->GenerateAdjacency(0.0f, adjacency.data()));
+    ASSERT_EQ(D3D_OK, D3DXComputeNormals(folded.get(), adjacency.data()));
+    const auto joined = Read(folded.get());
+    // At corner 0: floor +y with weight pi/2, wall +z with pi/4; at corner 2 the reverse.
+    D3DXVECTOR3 atCorner0(0, D3DX_PI / 2, D3DX_PI / 4), atCorner2(0, D3DX_PI / 4, D3DX_PI / 2);
+    D3DXVec3Normalize(&atCorner0, &atCorner0);
+    D3DXVec3Normalize(&atCorner2, &atCorner2);
+    ExpectNear(atCorner0, joined[0].normal);
+    ExpectNear(atCorner0, joined[4].normal);
+    ExpectNear(atCorner2, joined[2].normal);
+    ExpectNear(atCorner2, joined[5].normal);
+
     // A mesh without a normal field has nowhere to put them.
     ID3DXMesh* bare = nullptr;
     ASSERT_EQ(D3D_OK, D3DXCreateMeshFVF(1, 3, D3DXMESH_MANAGED, D3DFVF_XYZ, Device(), &bare));
