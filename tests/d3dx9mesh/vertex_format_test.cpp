@@ -26,9 +26,10 @@ TEST(VertexFormat, SizesFollowTheFvfLayout) {
 
 TEST(VertexFormat, DeclarationsNameEveryElementInOrder) {
     D3DVERTEXELEMENT9 decl[MAX_FVF_DECL_SIZE];
-    ASSERT_EQ(D3D_OK, D3DXDeclaratorFromFVF(D3DFVF_XYZB2 | D3DFVF_LASTBETA_D3DCOLOR |
-                                                D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_TEX2,
-                                            decl));
+    ASSERT_EQ(D3D_OK,
+              D3DXDeclaratorFromFVF(D3DFVF_XYZB2 | D3DFVF_LASTBETA_D3DCOLOR | D3DFVF_NORMAL |
+                                        D3DFVF_PSIZE | D3DFVF_DIFFUSE | D3DFVF_TEX2,
+                                    decl));
     struct Expected {
         WORD offset;
         BYTE type, usage, usageIndex;
@@ -38,9 +39,10 @@ TEST(VertexFormat, DeclarationsNameEveryElementInOrder) {
         {12, D3DDECLTYPE_FLOAT1, D3DDECLUSAGE_BLENDWEIGHT, 0},
         {16, D3DDECLTYPE_D3DCOLOR, D3DDECLUSAGE_BLENDINDICES, 0},
         {20, D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_NORMAL, 0},
-        {32, D3DDECLTYPE_D3DCOLOR, D3DDECLUSAGE_COLOR, 0},
-        {36, D3DDECLTYPE_FLOAT2, D3DDECLUSAGE_TEXCOORD, 0},
-        {44, D3DDECLTYPE_FLOAT2, D3DDECLUSAGE_TEXCOORD, 1},
+        {32, D3DDECLTYPE_FLOAT1, D3DDECLUSAGE_PSIZE, 0},
+        {36, D3DDECLTYPE_D3DCOLOR, D3DDECLUSAGE_COLOR, 0},
+        {40, D3DDECLTYPE_FLOAT2, D3DDECLUSAGE_TEXCOORD, 0},
+        {48, D3DDECLTYPE_FLOAT2, D3DDECLUSAGE_TEXCOORD, 1},
     };
     for (size_t i = 0; i < std::size(expected); ++i) {
         SCOPED_TRACE(i);
