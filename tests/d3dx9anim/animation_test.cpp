@@ -301,7 +301,15 @@ TEST_F(AnimationTest, ClonesGetMoreTracksAndShareTheSets) {
     clone->GetTrackAnimationSet(0, &set);
     EXPECT_EQ(set, sets[0]);
     set->Release();
+    // A track holds one reference to its set and lets it go when given another.
+    sets[1]->AddRef();
+    const ULONG held = sets[1]->Release();
     EXPECT_EQ(clone->SetTrackAnimationSet(3, sets[1]), S_OK);
+    sets[1]->AddRef();
+    EXPECT_EQ(sets[1]->Release(), held + 1);
+    EXPECT_EQ(clone->SetTrackAnimationSet(3, sets[0]), S_OK);
+    sets[1]->AddRef();
+    EXPECT_EQ(sets[1]->Release(), held);
     clone->Release();
     EXPECT_EQ(ac->CloneAnimationController(1, 2, 2, 16, &clone), D3DERR_INVALIDCALL);
     EXPECT_EQ(clone, nullptr);
