@@ -176,6 +176,8 @@ TEST(XFileReader, BadHeadersAreRejectedWithTheReason) {
     EXPECT_NE(ParseError(xtest::Bytes("xof 0302txt 0050")).find("float size"), std::string::npos);
     EXPECT_NE(ParseError(xtest::Bytes("xof 03")).find("too short"), std::string::npos);
     EXPECT_NE(ParseError(xtest::Bytes("xof 0x02txt 0032")).find("version"), std::string::npos);
+    EXPECT_NE(ParseError(xtest::Bytes("xof 0302tzip0032ab")).find("ends before its size field"),
+              std::string::npos);
 }
 
 TEST(XFileReader, TextErrorsNameTheFileAndLine) {
