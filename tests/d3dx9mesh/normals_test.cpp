@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <array>
 #include <vector>
 
 namespace {
@@ -47,6 +48,23 @@ MeshPtr MakeCube(bool splitCorners) {
     mesh->UnlockIndexBuffer();
     mesh->UnlockVertexBuffer();
     return MeshPtr(mesh);
+}
+
+// A mesh of two triangles on the given vertices.
+template <size_t N>
+MeshPtr TwoFaces(const Vertex (&vertices)[N], const std::array<WORD, 6>& indices) {
+    ID3DXMesh* raw = nullptr;
+    if (D3DXCreateMeshFVF(2, N, D3DXMESH_MANAGED, kFvf, Device(), &raw) != D3D_OK)
+        return nullptr;
+    MeshPtr mesh(raw);
+    void* data = nullptr;
+    mesh->LockVertexBuffer(0, &data);
+    std::memcpy(data, vertices, sizeof vertices);
+    mesh->UnlockVertexBuffer();
+    mesh->LockIndexBuffer(0, &data);
+    std::memcpy(data, indices.data(), sizeof indices);
+    mesh->UnlockIndexBuffer();
+    return mesh;
 }
 
 std::vector<Vertex> Read(ID3DXMesh* mesh) {
@@ -111,17 +129,8 @@ TEST(ComputeNormals, WeightsByCornerAngleAndLeavesUnusedVerticesZero) {
                                 {D3DXVECTOR3(1, 0, 0), {}},
                                 {D3DXVECTOR3(1, 1, 0), {}},
                                 {D3DXVECTOR3(5, 5, 5), D3DXVECTOR3(1, 0, 0)}};
-    ID3DXMesh* raw = nullptr;
-    ASSERT_EQ(D3D_OK, D3DXCreateMeshFVF(2, 5, D3DXMESH_MANAGED, kFvf, Device(), &raw));
-    MeshPtr mesh(raw);
-    void* data = nullptr;
-    mesh->LockVertexBuffer(0, &data);
-    std::memcpy(data, vertices, sizeof vertices);
-    mesh->UnlockVertexBuffer();
-    const WORD indices[6] = {0, 1, 2, 0, 3, 2};
-    mesh->LockIndexBuffer(0, &data);
-    std::memcpy(data, indices, sizeof indices);
-    mesh->UnlockIndexBuffer();
+    MeshPtr mesh = TwoFaces(vertices, {0, 1, 2, 0, 3, 2});
+    ASSERT_NE(mesh, nullptr);
 
     ASSERT_EQ(D3D_OK, D3DXComputeNormals(mesh.get(), nullptr));
     const auto result = Read(mesh.get());
@@ -137,15 +146,8 @@ TEST(ComputeNormals, WeightsByCornerAngleAndLeavesUnusedVerticesZero) {
     // shared edge the first of both faces: the adjacency joins the copies across it.
     const Vertex split[6] = {vertices[0], vertices[1], vertices[2],
                              vertices[3], vertices[0], vertices[2]};
-    ASSERT_EQ(D3D_OK, D3DXCreateMeshFVF(2, 6, D3DXMESH_MANAGED, kFvf, Device(), &raw));
-    MeshPtr folded(raw);
-    folded->LockVertexBuffer(0, &data);
-    std::memcpy(data, split, sizeof split);
-    folded->UnlockVertexBuffer();
-    const WORD splitIndices[6] = {2, 0, 1, 4, 5, 3};
-    folded->LockIndexBuffer(0, &data);
-    std::memcpy(data, splitIndices, sizeof splitIndices);
-    folded->UnlockIndexBuffer();
+    MeshPtr folded = TwoFaces(split, {2, 0, 1, 4, 5, 3});
+    ASSERT_NE(folded, nullptr);
     std::vector<DWORD> adjacency(6);
     ASSERT_EQ(D3D_OK, folded->GenerateAdjacency(0.0f, adjacency.data()));
     ASSERT_EQ(D3D_OK, D3DXComputeNormals(folded.get(), adjacency.data()));
