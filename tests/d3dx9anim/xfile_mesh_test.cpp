@@ -162,14 +162,15 @@ TEST(XFileMesh, ColoursAndTextureCoordinatesFollowEveryVertex) {
 }
 
 TEST(XFileMesh, DeclDataSuppliesTextureCoordinatesWhenNothingElseDoes) {
-    // Elements: FLOAT3 normal (12 bytes), FLOAT2 texcoord 0 (8 bytes): five DWORDs a vertex.
+    // Elements: FLOAT3 normal (12 bytes), SHORT4N tangent (8 bytes), FLOAT2 texcoord 0
+    // (8 bytes): seven DWORDs a vertex.
     const float u = 0.25f, v = 0.75f;
     DWORD du, dv;
     std::memcpy(&du, &u, 4);
     std::memcpy(&dv, &v, 4);
-    const std::string vertex = "0,0,0," + std::to_string(du) + "," + std::to_string(dv);
-    const Built b = Build("Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; DeclData { 2; 2;0;3;0;, "
-                          "1;0;5;0;; 15; " +
+    const std::string vertex = "0,0,0,7,7," + std::to_string(du) + "," + std::to_string(dv);
+    const Built b = Build("Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;; DeclData { 3; 2;0;3;0;, "
+                          "10;0;6;0;, 1;0;5;0;; 21; " +
                           vertex + "," + vertex + "," + vertex + ";; } }");
     ASSERT_TRUE(b.ok) << b.error;
     EXPECT_EQ(b.mesh.fvf, DWORD(D3DFVF_XYZ | D3DFVF_TEX1));

@@ -1,4 +1,5 @@
 #include "platform/d3dx9/anim/xfile_mesh.h"
+#include "platform/d3dx9/mesh/vertex_format.h"
 
 #include <algorithm>
 #include <cmath>
@@ -206,18 +207,17 @@ private:
         uint32_t elements = 0;
         if (!c.Count(elements, 4))
             return Truncated(o);
-        static constexpr DWORD kTypeSize[] = {4, 8, 12, 16, 4, 4, 4, 8, 4, 4, 4, 4, 4, 4, 4, 4, 8};
         DWORD stride = 0, uvOffset = ~0u;
         for (uint32_t i = 0; i < elements; ++i) {
             const DWORD type = c.Dword();
             c.Dword(); // method
             const DWORD usage = c.Dword();
             const DWORD usageIndex = c.Dword();
-            if (!c.Ok() || type >= std::size(kTypeSize))
+            if (!c.Ok() || type >= D3DDECLTYPE_UNUSED)
                 return Fail(o, "unknown vertex element type");
             if (usage == 5 && usageIndex == 0 && type == 1 && uvOffset == ~0u)
                 uvOffset = stride;
-            stride += kTypeSize[type];
+            stride += fw::d3dx9mesh::DeclTypeSize(BYTE(type));
         }
         uint32_t dwords = 0;
         if (!c.Count(dwords, 1))
