@@ -15,6 +15,7 @@ clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-reco
     "$repo"/platform/d3dx9/anim/xfile_reader.cpp \
     "$repo"/platform/d3dx9/anim/xfile_mszip.cpp \
     "$repo"/platform/d3dx9/anim/xfile_mesh.cpp \
+    "$repo"/platform/d3dx9/mesh/vertex_format.cpp \
     "$repo"/platform/d3dx9/anim/anim_set.cpp \
     "$repo"/platform/d3dx9/math/*.cpp \
     "$repo"/platform/win32/files.cpp \
