@@ -1,4 +1,5 @@
 #include "platform/d3dx9/anim/xfile_mesh.h"
+#include "tests/kit/environment.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,9 @@
 using namespace fw::xfile;
 
 namespace {
+
+// A write past a block fails the program even when no expectation sees it.
+const auto* const kGuardWatch = kit::AddShared(new kit::GuardDamageWatch);
 
 // Parses text and builds the first top-level object as a mesh.
 struct Built {

@@ -2,10 +2,13 @@
 // than the tests. Register with ::testing::AddGlobalTestEnvironment.
 #pragma once
 
+#include "core/zqmemory_local.h"
 #include "kit.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -51,6 +54,29 @@ private:
     UINT size_;
     D3DFORMAT depthFormat_;
     std::unique_ptr<OffscreenDevice> offscreen_;
+};
+
+// Fails the test program when the memory tracker reported a damaged guard word: a write past
+// a block that no expectation of the tests saw. The reports still reach the output.
+class GuardDamageWatch : public ::testing::Environment {
+public:
+    void SetUp() override { previous_ = SetMemTraceSink(&Forward); }
+    void TearDown() override {
+        SetMemTraceSink(previous_);
+        EXPECT_EQ(Damaged().load(), 0) << "the memory tracker reported damaged guard words";
+    }
+
+private:
+    static std::atomic<int>& Damaged() {
+        static std::atomic<int> count{0};
+        return count;
+    }
+    static void Forward(const char* text) {
+        if (std::strstr(text, "Verify pointer"))
+            ++Damaged();
+        OutputDebugStringA(text);
+    }
+    MemTraceSink previous_ = nullptr;
 };
 
 } // namespace kit

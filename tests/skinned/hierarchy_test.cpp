@@ -25,6 +25,9 @@ using namespace skintest;
 
 namespace {
 
+// A write past a block fails the program even when no expectation sees it.
+const auto* const kGuardWatch = kit::AddShared(new kit::GuardDamageWatch);
+
 class HierarchyTest : public ModelTest {};
 
 // A quad mesh made directly, without the loader: XYZ plus the given fields.

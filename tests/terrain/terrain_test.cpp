@@ -2,6 +2,7 @@
 #include "platform/d3d9/testing.h"
 #include "platform/d3dx9math.h"
 #include "tests/kit/kit.h"
+#include "tests/kit/environment.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,9 @@
 #include <vector>
 
 namespace {
+
+// A write past a block fails the program even when no expectation sees it.
+const auto* const kGuardWatch = kit::AddShared(new kit::GuardDamageWatch);
 
 using Texels = std::vector<uint8_t>;
 
