@@ -5,6 +5,7 @@
 #include "core/zqmemory_local.h"
 
 #include "platform/d3d9/testing.h"
+#include "tests/kit/environment.h"
 
 #include <algorithm>
 #include <cstdio>
