@@ -704,15 +704,21 @@ public:
         return TakeNumbers(&value, 1, taken);
     }
 
+    // The member the next value lands on (kept for the error message), if there is one.
+    Verdict NextMember(const Member*& m) {
+        m = Expect();
+        m_last = m;
+        if (!m)
+            return Verdict::Leftover;
+        return m_closed ? Verdict::AfterChildren : Verdict::Ok;
+    }
+
     // Numbers in file order. Unless the verdict is Ok, taken is the index of the refused one.
     Verdict TakeNumbers(const double* values, size_t n, size_t& taken) {
         for (taken = 0; taken < n;) {
-            const Member* m = Expect();
-            m_last = m;
-            if (!m)
-                return Verdict::Leftover;
-            if (m_closed)
-                return Verdict::AfterChildren;
+            const Member* m = nullptr;
+            if (const Verdict next = NextMember(m); next != Verdict::Ok)
+                return next;
             if (m->kind == Kind::String)
                 return Verdict::WrongKind;
             Frame& f = m_frames[m_depth - 1];
@@ -737,12 +743,9 @@ public:
     }
 
     Verdict TakeString() {
-        const Member* m = Expect();
-        m_last = m;
-        if (!m)
-            return Verdict::Leftover;
-        if (m_closed)
-            return Verdict::AfterChildren;
+        const Member* m = nullptr;
+        if (const Verdict next = NextMember(m); next != Verdict::Ok)
+            return next;
         if (m->kind != Kind::String)
             return Verdict::WrongKind;
         --m_frames[m_depth - 1].left;
