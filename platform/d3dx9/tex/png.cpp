@@ -6,6 +6,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -36,6 +37,21 @@ void Fail(png_structp png, png_const_charp message) {
 }
 
 void Ignore(png_structp, png_const_charp) {}
+
+// libpng allocates what a text chunk's length field claims (gigabytes, in a damaged file)
+// before it finds the data missing. Nothing a sound file needs comes near its own size plus
+// room for rows, inflated profiles and text; a larger request is refused (libpng skips such a
+// text chunk, and fails the file for anything it cannot do without).
+constexpr size_t kAllocationRoom = size_t{16} << 20;
+
+png_voidp Allocate(png_structp png, png_alloc_size_t bytes) {
+    const auto* source = static_cast<const PngSource*>(png_get_mem_ptr(png));
+    return bytes <= source->size + kAllocationRoom ? std::malloc(bytes) : nullptr;
+}
+
+void Release(png_structp, png_voidp block) {
+    std::free(block);
+}
 
 // The D3D format of the file's channels, as the texture loader names them.
 D3DFORMAT FileFormat(int channels) {
@@ -96,7 +112,8 @@ bool ReadImage(png_structp png, png_infop info, PngSource& source, bool headerOn
 }
 
 bool Read(PngSource& source, bool headerOnly, UINT maxSide, SourceImage& image) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &source, Fail, Ignore);
+    png_structp png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &source, Fail, Ignore,
+                                               &source, Allocate, Release);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
         png_destroy_read_struct(&png, nullptr, nullptr);
